@@ -221,6 +221,7 @@ class TCustomComPort : public TComponent {
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   TComThread* eventThread_ = nullptr;
   bool threadCreated_ = false;
+  bool closing_ = false;  // the event thread is being stopped
   HWND notifyWindow_ = nullptr;
   int32_t updateCount_ = 0;
 
