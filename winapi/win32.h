@@ -58,6 +58,7 @@ using HWND = struct HWND__*;
 #define ERROR_NOT_SUPPORTED 50u
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_INSUFFICIENT_BUFFER 122u
+#define ERROR_INVALID_LEVEL 124u
 #define ERROR_MORE_DATA 234u
 #define ERROR_NO_MORE_ITEMS 259u
 #define ERROR_OPERATION_ABORTED 995u
@@ -103,6 +104,8 @@ using HWND = struct HWND__*;
 #define CE_FRAME 0x0008u
 #define CE_BREAK 0x0010u
 #define CE_TXFULL 0x0100u
+#define CE_IOE 0x0400u
+#define CE_MODE 0x8000u
 
 // Modem status (GetCommModemStatus)
 #define MS_CTS_ON 0x0010u
@@ -266,5 +269,7 @@ BOOL EnumPortsA(LPSTR serverName, DWORD level, LPBYTE ports, DWORD bufSize, LPDW
 #define CreateEvent CreateEventA
 #define CreateFile CreateFileA
 #define EnumPorts EnumPortsA
+
+#include "winapi/win32_registry.h"
 
 #endif  // _WIN32

@@ -1,0 +1,278 @@
+// The virtual test device: a line whose far end is the test.
+#include "winapi/virtual_device.h"
+
+#include "winapi/port_names.h"
+#include "winapi/virtual_registry.h"
+
+#include <map>
+#include <mutex>
+
+namespace vdev {
+
+namespace {
+
+// What the test object and the open port's backend share.
+struct State {
+  std::mutex mu;
+  std::vector<Call> calls;
+  std::string written;
+  struct Failure {
+    DWORD error;
+    int times;
+  };
+  std::map<std::string, Failure> failures;
+  DWORD modem = 0;
+  bool unplugged = false;
+  std::weak_ptr<winapi::CommPort> port;
+  bool open = false;
+
+  // With `mu` held: the injected failure for `name`, or 0.
+  DWORD TakeFailure(const std::string& name) {
+    auto it = failures.find(name);
+    if (it == failures.end()) return ERROR_SUCCESS;
+    const DWORD error = it->second.error;
+    if (it->second.times > 0 && --it->second.times == 0) failures.erase(it);
+    return error;
+  }
+
+  std::shared_ptr<winapi::CommPort> Port() {
+    std::lock_guard<std::mutex> lock(mu);
+    return open ? port.lock() : nullptr;
+  }
+};
+
+class VirtualBackend : public winapi::LineBackend {
+ public:
+  explicit VirtualBackend(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+  void Stop() override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    state_->open = false;
+    state_->port.reset();
+  }
+
+  DCB InitialState() const override {
+    DCB d{};
+    d.DCBlength = sizeof(DCB);
+    d.BaudRate = CBR_9600;
+    d.fBinary = 1;
+    d.fDtrControl = DTR_CONTROL_ENABLE;
+    d.fRtsControl = RTS_CONTROL_ENABLE;
+    d.fTXContinueOnXoff = 1;
+    d.ByteSize = 8;
+    d.XonChar = 17;
+    d.XoffChar = 19;
+    d.XonLim = 2048;
+    d.XoffLim = 512;
+    return d;
+  }
+
+  DWORD ApplyState(const DCB&) override { return ERROR_SUCCESS; }
+
+  DWORD ModemStatus(DWORD* status) override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    *status = state_->modem;
+    return ERROR_SUCCESS;
+  }
+
+  long WriteSome(const uint8_t* data, size_t size, DWORD*) override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    state_->written.append(reinterpret_cast<const char*>(data), size);
+    return static_cast<long>(size);
+  }
+
+  bool RecordsCalls() const override { return true; }
+
+  DWORD OnCall(const Call& call) override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    // Completion queries are not device operations; they can still be failed.
+    if (call.name != "GetOverlappedResult") state_->calls.push_back(call);
+    return state_->TakeFailure(call.name);
+  }
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
+class Device : public VirtualDevice {
+ public:
+  explicit Device(std::string name) : name_(std::move(name)), state_(std::make_shared<State>()) {}
+  ~Device() override;
+
+  const std::string& Name() const { return name_; }
+  const std::shared_ptr<State>& Shared() const { return state_; }
+
+  std::vector<Call> Calls() const override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    return state_->calls;
+  }
+
+  int CountOf(const std::string& name) const override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    int n = 0;
+    for (const Call& c : state_->calls) n += c.name == name;
+    return n;
+  }
+
+  void ClearCalls() override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    state_->calls.clear();
+  }
+
+  bool IsOpen() const override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    return state_->open;
+  }
+
+  std::string TakeWritten() override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    std::string s;
+    s.swap(state_->written);
+    return s;
+  }
+
+  void Feed(const std::string& bytes) override {
+    if (auto port = state_->Port()) port->OnReceived(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  }
+
+  void RaiseEvents(DWORD evMask) override {
+    if (auto port = state_->Port()) port->OnEvents(evMask);
+  }
+
+  void SetLineErrors(DWORD ceBits) override {
+    if (auto port = state_->Port()) port->OnLineErrors(ceBits, false);
+  }
+
+  void SetModemStatus(DWORD msBits) override {
+    DWORD changed;
+    {
+      std::lock_guard<std::mutex> lock(state_->mu);
+      changed = state_->modem ^ msBits;
+      state_->modem = msBits;
+    }
+    DWORD ev = 0;
+    if (changed & MS_CTS_ON) ev |= EV_CTS;
+    if (changed & MS_DSR_ON) ev |= EV_DSR;
+    if (changed & MS_RLSD_ON) ev |= EV_RLSD;
+    if (changed & MS_RING_ON) ev |= EV_RING;
+    if (ev)
+      if (auto port = state_->Port()) port->OnModemChange(ev);
+  }
+
+  void FailCall(const std::string& name, DWORD winError, int times) override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    if (times == 0)
+      state_->failures.erase(name);
+    else
+      state_->failures[name] = State::Failure{winError, times < 0 ? -1 : times};
+  }
+
+  void ClearFailures() override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    state_->failures.clear();
+  }
+
+  void Unplug() override {
+    std::shared_ptr<winapi::CommPort> port;
+    {
+      std::lock_guard<std::mutex> lock(state_->mu);
+      state_->unplugged = true;
+      port = state_->open ? state_->port.lock() : nullptr;
+    }
+    if (port) port->OnLost(ERROR_DEVICE_NOT_CONNECTED);
+  }
+
+ private:
+  std::string name_;
+  std::shared_ptr<State> state_;
+};
+
+struct Registry {
+  std::mutex mu;
+  std::map<std::string, std::weak_ptr<Device>> devices;
+};
+
+Registry& TheRegistry() {
+  static auto* r = new Registry;
+  return *r;
+}
+
+std::shared_ptr<Device> Find(const std::string& comName) {
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  auto it = r.devices.find(comName);
+  return it == r.devices.end() ? nullptr : it->second.lock();
+}
+
+Device::~Device() {
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  auto it = r.devices.find(name_);
+  if (it != r.devices.end() && it->second.expired()) r.devices.erase(it);
+}
+
+std::string RegistryName(const std::string& portName) {
+  std::string name = winapi::ComNameFromFileName(portName);
+  return name.empty() ? portName : name;
+}
+
+}  // namespace
+
+std::shared_ptr<VirtualDevice> VirtualDevice::Register(const std::string& portName) {
+  auto device = std::make_shared<Device>(RegistryName(portName));
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  r.devices[device->Name()] = device;
+  return device;
+}
+
+void VirtualDevice::Unregister(const std::string& portName) {
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  r.devices.erase(RegistryName(portName));
+}
+
+}  // namespace vdev
+
+namespace winapi {
+
+std::vector<std::string> VirtualDeviceNames() {
+  vdev::Registry& r = vdev::TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  std::vector<std::string> names;
+  for (const auto& [name, device] : r.devices)
+    if (!device.expired()) names.push_back(name);
+  return names;
+}
+
+bool OpenVirtualDevice(const std::string& comName, const std::string& fileName, std::shared_ptr<CommPort>* port,
+                       DWORD* error) {
+  auto device = vdev::Find(comName);
+  if (!device) return false;
+  const auto& state = device->Shared();
+  {
+    std::lock_guard<std::mutex> lock(state->mu);
+    vdev::Call call;
+    call.name = "CreateFile";
+    call.data = fileName;
+    state->calls.push_back(call);
+    DWORD e = state->TakeFailure("CreateFile");
+    if (!e && state->unplugged) e = ERROR_FILE_NOT_FOUND;
+    if (!e && state->open) e = ERROR_ACCESS_DENIED;
+    if (e) {
+      *error = e;
+      port->reset();
+      return true;
+    }
+    state->open = true;
+  }
+  auto p = std::make_shared<CommPort>(std::make_unique<vdev::VirtualBackend>(state));
+  {
+    std::lock_guard<std::mutex> lock(state->mu);
+    state->port = p;
+  }
+  *port = std::move(p);
+  return true;
+}
+
+}  // namespace winapi
