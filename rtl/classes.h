@@ -69,6 +69,8 @@ class TComponent : public TPersistent, public IFreeNotification {
   TComponent* Owner() const { return owner_; }
   int ComponentCount() const { return static_cast<int>(components_.size()); }
   TComponent* Components(int index) const { return components_.at(index); }
+  // The owned component of that name (ASCII case ignored), or nullptr.
+  TComponent* FindComponent(const std::string& name) const;
 
   const std::string& Name() const { return name_; }
   void SetName(const std::string& value) { name_ = value; }
@@ -76,20 +78,26 @@ class TComponent : public TPersistent, public IFreeNotification {
   uint32_t ComponentState() const { return state_; }
   bool IsLoading() const { return (state_ & csLoading) != 0; }
   bool IsDesigning() const { return (state_ & csDesigning) != 0; }
-  void SetDesigning(bool value);
+  void SetDesigning(bool value);  // also for every owned component
 
-  // The loading bracket: setters only record while loading; EndLoading calls Loaded().
+  // The loading bracket: setters only record while loading; EndLoading calls
+  // Loaded() once, and csLoading is clear afterwards even if Loaded throws.
   void BeginLoading();
   void EndLoading();
 
   // Asks to be told (Notification with opRemove) when this component is destroyed.
+  // A component target unregisters itself when it is destroyed first; any
+  // other target must call RemoveFreeNotification before it goes.
   void FreeNotification(IFreeNotification* target);
   void RemoveFreeNotification(IFreeNotification* target);
 
+  // Called for components inserted into or removed from this owner (and for
+  // components this one asked to be told about). The base drops its own
+  // reference to a removed component and passes the call on to what it owns.
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
  protected:
-  virtual void Loaded();
+  virtual void Loaded();  // clears csLoading; overrides call it first
 
  private:
   void InsertComponent(TComponent* child);
@@ -98,6 +106,8 @@ class TComponent : public TPersistent, public IFreeNotification {
   TComponent* owner_ = nullptr;
   std::vector<TComponent*> components_;
   std::vector<IFreeNotification*> freeNotifies_;
+  // Components whose free-notification list holds this one.
+  std::vector<TComponent*> notifiedBy_;
   std::string name_;
   uint32_t state_ = 0;
 };

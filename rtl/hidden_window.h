@@ -14,7 +14,11 @@ struct TMessage {
 
 using TWndMethod = std::function<void(TMessage&)>;
 
+// The method always runs on the main thread. An exception leaving it goes to
+// the error report (it never reaches the sender) and the message's result is 0.
 HWND AllocateHWnd(TWndMethod method);
+// After this, messages to the window (also ones already on their way) do
+// nothing and return 0. Handles are never reused.
 void DeallocateHWnd(HWND wnd);
 
 #ifndef _WIN32

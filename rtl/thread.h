@@ -8,7 +8,8 @@
 #include <memory>
 
 // Runs every call queued for the main thread. Returns true if any ran.
-// Must be called on the main thread.
+// Must be called on the main thread (Exception otherwise). Calls queued while
+// it runs are left for the next call, so a steady stream cannot trap it.
 bool CheckSynchronize();
 
 // Called (from any thread) whenever a call is queued for the main thread, so
@@ -27,19 +28,24 @@ void SynchronizeCall(const std::function<void()>& method);
 
 class TThread : public TObject {
  public:
-  // Threads are always created suspended here; Resume starts the body.
+  // Threads are always created suspended here (a body cannot start before
+  // the subclass is built, so the argument is ignored); Resume starts it.
   explicit TThread(bool CreateSuspended = true);
-  // Terminates, resumes if never started, and waits for the body to end.
-  // A subclass whose Execute uses its own members must call TerminateAndWait()
-  // in its own destructor, before those members go.
+  // Terminates and waits for the body to end; a thread never resumed has no
+  // body to run. Every subclass must call TerminateAndWait() in its own
+  // destructor: its Execute must not outlive it.
   ~TThread() override;
 
+  // Starts the body; does nothing once started. An exception leaving Execute
+  // goes to the error report.
   void Resume();
   void Terminate();
   bool Terminated() const { return terminated_.load(); }
   bool Finished() const;
-  // Waits for the body to end. On the main thread it keeps running
-  // CheckSynchronize while it waits, so a body blocked in Synchronize finishes.
+  // Waits for the body to end (at once if never resumed). On the main thread
+  // it keeps running CheckSynchronize while it waits, so a body blocked in
+  // Synchronize or SendMessage finishes. Throws Exception when called from
+  // the thread's own body.
   void WaitFor();
   void TerminateAndWait();
 
