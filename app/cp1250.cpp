@@ -1,0 +1,78 @@
+#include "app/cp1250.h"
+
+namespace {
+
+// 0x80..0xFF of Windows-1250; unassigned bytes carry their own C1 code point.
+constexpr char16_t kHigh[128] = {
+    0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
+    0x0088, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,  // 88
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
+    0x0098, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A,  // 98
+    0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6, 0x00A7,  // A0
+    0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B,  // A8
+    0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7,  // B0
+    0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C,  // B8
+    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7,  // C0
+    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E,  // C8
+    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7,  // D0
+    0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,  // D8
+    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7,  // E0
+    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F,  // E8
+    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,  // F0
+    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,  // F8
+};
+
+constexpr std::array<char16_t, 256> MakeTable() {
+  std::array<char16_t, 256> t{};
+  for (int i = 0; i < 128; ++i) t[i] = static_cast<char16_t>(i);
+  for (int i = 0; i < 128; ++i) t[128 + i] = kHigh[i];
+  return t;
+}
+
+// Reverse lookup: every code point of the table is below U+2200 except the
+// few punctuation marks in U+2000..U+21FF, so one flat array covers them all.
+struct ReverseTable {
+  static constexpr int kSize = 0x2200;
+  std::array<int16_t, kSize> byteOf{};
+  ReverseTable() {
+    byteOf.fill(-1);
+    for (int b = 0; b < 256; ++b) byteOf[kCp1250ToUnicode[b]] = static_cast<int16_t>(b);
+  }
+};
+
+const ReverseTable& Reverse() {
+  static const ReverseTable table;
+  return table;
+}
+
+}  // namespace
+
+const std::array<char16_t, 256> kCp1250ToUnicode = MakeTable();
+
+QString DecodeCp1250(std::string_view bytes) {
+  QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
+  char16_t* out = reinterpret_cast<char16_t*>(text.data());
+  for (unsigned char b : bytes) *out++ = b == 0 ? kNulSymbol : kCp1250ToUnicode[b];
+  return text;
+}
+
+std::optional<uint8_t> EncodeCp1250Char(char16_t ch) {
+  if (ch == kNulSymbol) return uint8_t{0};
+  if (ch >= ReverseTable::kSize) return std::nullopt;
+  const int16_t b = Reverse().byteOf[ch];
+  if (b < 0) return std::nullopt;
+  return static_cast<uint8_t>(b);
+}
+
+std::optional<std::string> EncodeCp1250(QStringView text, qsizetype* badPosition) {
+  std::string bytes(static_cast<size_t>(text.size()), '\0');
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const std::optional<uint8_t> b = EncodeCp1250Char(text[i].unicode());
+    if (!b) {
+      if (badPosition) *badPosition = i;
+      return std::nullopt;
+    }
+    bytes[static_cast<size_t>(i)] = static_cast<char>(*b);
+  }
+  return bytes;
+}

@@ -1,0 +1,81 @@
+// The dump file pane's commands: show a file, create and remove a directory,
+// delete and rename a file.
+#include "app/dump_text.h"
+#include "app/file_pane.h"
+#include "app/main_window.h"
+#include "app/message_boxes.h"
+#include "rtl/classes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+
+namespace {
+
+// Splits a path after its last separator (or a drive colon).
+std::pair<QString, QString> SplitFileName(const QString& path) {
+  qsizetype cut = path.lastIndexOf(QLatin1Char('/'));
+#ifdef _WIN32
+  cut = std::max({cut, path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char(':'))});
+#endif
+  return {path.left(cut + 1), path.mid(cut + 1)};
+}
+
+}  // namespace
+
+void TForm1::FileListBox1Click() {
+  const QString path = FileListBox1->FileName();
+  if (path.isEmpty() || !QFileInfo(path).isFile()) return;
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    throw Exception(QStringLiteral("Soubor \"%1\" nelze otevřít: %2").arg(path, file.errorString()).toStdString());
+  const QByteArray bytes = file.readAll();
+  if (file.error() != QFileDevice::NoError)
+    throw Exception(QStringLiteral("Soubor \"%1\" nelze přečíst: %2").arg(path, file.errorString()).toStdString());
+  Memo1->setPlainText(DumpBytesToText(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size()))));
+}
+
+void TForm1::VytvoitAdres1Click() {
+  QString parent = DirectoryListBox1->HighlightedPath();
+  if (parent.isEmpty()) parent = DirectoryListBox1->Directory();
+  QString name = QStringLiteral("Nová složka");
+  if (!InputQuery(this, QStringLiteral("Vytvoření adresáře"), QStringLiteral("Zadejte název adresáře"), name))
+    return;  // "Storno" asks for nothing to be done
+  const QString target = NormalDirectory(JoinPath(parent, name));
+  if (name.isEmpty() || (!QFileInfo(target).isDir() && !QDir().mkdir(target))) {
+    ShowErrorBox(this, QStringLiteral("Adresář nelze vytvořit !"));
+    return;
+  }
+  // New or already there: move into it.
+  DirectoryListBox1->SetDirectory(target);
+}
+
+void TForm1::Smazatadres1Click() {
+  const QString path = DirectoryListBox1->HighlightedPath();
+  // The current directory and those above it are in use (Linux would let an
+  // empty working directory go, leaving the pane nowhere).
+  const bool inUse = path.isEmpty() || IsSameOrBelow(DirectoryListBox1->Directory(), path);
+  if (inUse || !QDir().rmdir(path)) ShowPlainMessage(this, QStringLiteral("Adresář nelze smazat!"));
+  DirectoryListBox1->Update();
+}
+
+void TForm1::MenuItem4Click() {
+  const QString path = FileListBox1->FileName();
+  if (path.isEmpty() || !QFile::remove(path)) ShowErrorBox(this, QStringLiteral("Soubor nelze smazat!"));
+  FileListBox1->Update();
+}
+
+void TForm1::MenuItem5Click() {
+  const QString path = FileListBox1->FileName();
+  const auto [dirPart, namePart] = SplitFileName(path);
+  QString value = namePart;
+  const bool ok =
+      InputQuery(this, QStringLiteral("Přejmenování souboru"), QStringLiteral("Zadejte název souboru"), value);
+  if (ok && !value.isEmpty() && value != namePart) {
+    // QFile::rename never replaces an existing file (POSIX rename would).
+    if (path.isEmpty() || !QFile::rename(path, dirPart + value))
+      ShowErrorBox(this, QStringLiteral("Soubor nelze přejmenovat!"));
+  }
+  FileListBox1->Update();
+}

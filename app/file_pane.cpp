@@ -1,0 +1,457 @@
+#include "app/file_pane.h"
+
+#include "app/message_boxes.h"
+#include "rtl/classes.h"
+
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QStorageInfo>
+#include <QStyle>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseInsensitive;
+#else
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseSensitive;
+#endif
+
+constexpr int kLevelRole = Qt::UserRole + 1;
+
+std::filesystem::path ToFsPath(const QString& path) {
+#ifdef _WIN32
+  return std::filesystem::path(path.toStdWString());
+#else
+  const QByteArray bytes = QFile::encodeName(path);
+  return std::filesystem::path(std::string(bytes.constData(), static_cast<size_t>(bytes.size())));
+#endif
+}
+
+QString ErrorText(const std::error_code& ec) { return QString::fromLocal8Bit(ec.message()); }
+
+// Makes `directory` the process's working directory.
+std::error_code ChangeWorkingDirectory(const QString& directory) {
+  std::error_code ec;
+  std::filesystem::current_path(ToFsPath(directory), ec);
+  return ec;
+}
+
+// Each entry one step further right than the entry above it.
+class IndentDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  static constexpr int kStep = 8;
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyleOptionViewItem indented(option);
+    indented.rect.adjust(Indent(index), 0, 0, 0);
+    QStyledItemDelegate::paint(painter, indented, index);
+  }
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.rwidth() += Indent(index);
+    return size;
+  }
+
+ private:
+  static int Indent(const QModelIndex& index) { return index.data(kLevelRole).toInt() * kStep; }
+};
+
+bool IsNetworkFileSystem(const QByteArray& type) {
+  static const QByteArrayList kTypes = {"nfs",  "nfs4",       "cifs",      "smb3",           "smbfs",
+                                        "ncpfs", "afs",       "ceph",      "glusterfs",      "davfs",
+                                        "9p",   "fuse.sshfs", "sshfs",     "fuse.glusterfs", "fuse.davfs2",
+                                        "fuse.rclone", "fuse.curlftpfs"};
+  return kTypes.contains(type);
+}
+
+bool IsUserMountPoint(const QString& root) {
+  return root.startsWith(QLatin1String("/media/")) || root.startsWith(QLatin1String("/run/media/")) ||
+         root.startsWith(QLatin1String("/mnt/")) || root == QLatin1String("/mnt");
+}
+
+QIcon VolumeIcon(const QStyle* style, VolumeKind kind) {
+  switch (kind) {
+    case VolumeKind::Removable: return style->standardIcon(QStyle::SP_DriveFDIcon);
+    case VolumeKind::Network: return style->standardIcon(QStyle::SP_DriveNetIcon);
+    case VolumeKind::CdRom: return style->standardIcon(QStyle::SP_DriveCDIcon);
+    case VolumeKind::Fixed:
+    case VolumeKind::RamDisk: break;
+  }
+  return style->standardIcon(QStyle::SP_DriveHDIcon);
+}
+
+}  // namespace
+
+// ---- Paths ----
+
+QString JoinPath(const QString& dir, const QString& name) {
+  if (dir.isEmpty()) return name;
+  if (dir.endsWith(QLatin1Char('/')) || dir.endsWith(QDir::separator())) return dir + name;
+  return dir + QDir::separator() + name;
+}
+
+QString NormalDirectory(const QString& path) {
+  return QDir::toNativeSeparators(QDir::cleanPath(QDir(QDir::fromNativeSeparators(path)).absolutePath()));
+}
+
+QString RootOf(const QString& path) {
+  const QString p = QDir::fromNativeSeparators(path);
+  QString root = QStringLiteral("/");
+  if (p.size() >= 2 && p[1] == QLatin1Char(':') && p[0].isLetter()) {
+    root = p.left(2) + QLatin1Char('/');
+  } else if (p.startsWith(QLatin1String("//")) && p.size() > 2) {
+    const qsizetype server = p.indexOf(QLatin1Char('/'), 2);
+    const qsizetype share = server < 0 ? -1 : p.indexOf(QLatin1Char('/'), server + 1);
+    root = share < 0 ? p + QLatin1Char('/') : p.left(share + 1);
+  }
+  return QDir::toNativeSeparators(root);
+}
+
+bool IsSameOrBelow(const QString& path, const QString& dir) {
+  const QString p = QDir::fromNativeSeparators(path);
+  QString d = QDir::fromNativeSeparators(dir);
+  if (p.compare(d, kPathCase) == 0) return true;
+  if (!d.endsWith(QLatin1Char('/'))) d += QLatin1Char('/');
+  return p.startsWith(d, kPathCase);
+}
+
+// ---- Directory list contents ----
+
+std::vector<DirEntry> ReadDirectoryEntries(const QString& directory) {
+  const QString current = NormalDirectory(directory);
+  const QString root = RootOf(current);
+  const QStringList parts =
+      QDir::fromNativeSeparators(current.mid(root.size())).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+
+  std::vector<DirEntry> entries;
+  entries.push_back({parts.isEmpty() ? DirEntryKind::Current : DirEntryKind::Root, root, root, 0});
+  QString path = root;
+  for (qsizetype i = 0; i < parts.size(); ++i) {
+    path = JoinPath(path, parts[i]);
+    const bool last = i + 1 == parts.size();
+    entries.push_back({last ? DirEntryKind::Current : DirEntryKind::Ancestor, parts[i], path, static_cast<int>(i + 1)});
+  }
+  const int subLevel = static_cast<int>(parts.size()) + 1;
+  const QStringList subdirs =
+      QDir(current).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+  for (const QString& name : subdirs)
+    entries.push_back({DirEntryKind::Subdirectory, name, JoinPath(current, name), subLevel});
+  return entries;
+}
+
+QStringList DumpFileMask() { return {QStringLiteral("*.nvr"), QStringLiteral("*.txt")}; }
+
+QStringList ReadDumpFileNames(const QString& directory) {
+  QDir dir(directory);
+  // Without QDir::CaseSensitive the patterns ignore letter case; without
+  // QDir::Hidden and QDir::System hidden files and special files stay out.
+  return dir.entryList(DumpFileMask(), QDir::Files, QDir::Name | QDir::IgnoreCase);
+}
+
+// ---- Volumes ----
+
+std::vector<Volume> SelectVolumes(const std::vector<MountInfo>& mounts) {
+  QString rootLabel;
+  std::map<QString, Volume> others;  // by mount point; a later mount hides an earlier one
+  for (const MountInfo& m : mounts) {
+    const QString root = QDir::cleanPath(m.rootPath);
+    if (root == QLatin1String("/")) {
+      rootLabel = m.label;
+      continue;
+    }
+    const bool network = IsNetworkFileSystem(m.fileSystemType);
+    if (!network && !IsUserMountPoint(root)) {
+      others.erase(root);
+      continue;
+    }
+    if (m.fileSystemType == "autofs") continue;  // a trigger, not the volume itself
+
+    Volume v{root, root, VolumeKind::Fixed};
+    QString detail = m.label;
+    if (network) {
+      v.kind = VolumeKind::Network;
+      detail = QString::fromLocal8Bit(m.device);
+    } else if (m.fileSystemType == "iso9660" || m.fileSystemType == "udf") {
+      v.kind = VolumeKind::CdRom;
+    } else if (m.fileSystemType == "tmpfs" || m.fileSystemType == "ramfs") {
+      v.kind = VolumeKind::RamDisk;
+    } else if (!root.startsWith(QLatin1String("/mnt"))) {
+      v.kind = VolumeKind::Removable;
+    }
+    if (!detail.isEmpty()) v.text += QStringLiteral(" [%1]").arg(detail);
+    others[root] = v;
+  }
+
+  std::vector<Volume> volumes;
+  Volume rootVolume{QStringLiteral("/"), QStringLiteral("/"), VolumeKind::Fixed};
+  if (!rootLabel.isEmpty()) rootVolume.text += QStringLiteral(" [%1]").arg(rootLabel);
+  volumes.push_back(rootVolume);
+  for (auto& [root, v] : others) volumes.push_back(v);
+  return volumes;
+}
+
+std::vector<Volume> ReadVolumes() {
+#ifdef _WIN32
+  std::vector<Volume> volumes;
+  for (const QFileInfo& drive : QDir::drives()) {
+    const QString root = QDir::toNativeSeparators(drive.absoluteFilePath());  // "C:\"
+    Volume v{root, root.left(2).toLower(), VolumeKind::Fixed};
+    switch (GetDriveTypeW(reinterpret_cast<LPCWSTR>(root.utf16()))) {
+      case DRIVE_REMOVABLE: v.kind = VolumeKind::Removable; break;
+      case DRIVE_REMOTE: v.kind = VolumeKind::Network; break;
+      case DRIVE_CDROM: v.kind = VolumeKind::CdRom; break;
+      case DRIVE_RAMDISK: v.kind = VolumeKind::RamDisk; break;
+      default: break;
+    }
+    if (v.kind != VolumeKind::Removable) {
+      const QStorageInfo info(root);
+      const QString label = info.isValid() && info.isReady() ? info.name() : QString();
+      v.text += QStringLiteral(" [%1]").arg(label);
+    }
+    volumes.push_back(v);
+  }
+  return volumes;
+#else
+  std::vector<MountInfo> mounts;
+  for (const QStorageInfo& info : QStorageInfo::mountedVolumes())
+    mounts.push_back({info.rootPath(), info.fileSystemType(), info.device(), info.name()});
+  return SelectVolumes(mounts);
+#endif
+}
+
+int VolumeIndexFor(const std::vector<Volume>& volumes, const QString& path) {
+  int best = -1;
+  qsizetype bestLength = -1;
+  for (size_t i = 0; i < volumes.size(); ++i) {
+    const QString& root = volumes[i].rootPath;
+    if (IsSameOrBelow(path, root) && root.size() > bestLength) {
+      best = static_cast<int>(i);
+      bestLength = root.size();
+    }
+  }
+  return best;
+}
+
+// ---- TDirectoryListBox ----
+
+TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setItemDelegate(new IndentDelegate(this));
+}
+
+void TDirectoryListBox::SetDirectory(const QString& path) {
+  const QString target = NormalDirectory(path);
+  if (const std::error_code ec = ChangeWorkingDirectory(target)) {
+    throw Exception(QStringLiteral("Nelze přejít do adresáře \"%1\": %2").arg(target, ErrorText(ec)).toStdString());
+  }
+  directory_ = target;
+  Rebuild();
+  if (fileList_) fileList_->SetDirectory(directory_);
+  emit DirectoryChanged(directory_);
+}
+
+void TDirectoryListBox::Update() {
+  Rebuild();
+  if (fileList_) fileList_->SetDirectory(directory_);
+}
+
+void TDirectoryListBox::Rebuild() {
+  entries_ = ReadDirectoryEntries(directory_);
+  clear();
+  const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
+  const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
+  int currentRow = 0;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const DirEntry& e = entries_[i];
+    auto* item = new QListWidgetItem(e.kind == DirEntryKind::Subdirectory ? closed : open, e.name, this);
+    item->setData(kLevelRole, e.level);
+    item->setToolTip(e.path);
+    if (e.kind == DirEntryKind::Current) currentRow = static_cast<int>(i);
+  }
+  setCurrentRow(currentRow);
+}
+
+QString TDirectoryListBox::ItemPath(int index) const {
+  if (index < 0 || index >= static_cast<int>(entries_.size())) return {};
+  return entries_[static_cast<size_t>(index)].path;
+}
+
+QString TDirectoryListBox::HighlightedPath() const {
+  const QList<QListWidgetItem*> selected = selectedItems();
+  return selected.isEmpty() ? QString() : ItemPath(row(selected.first()));
+}
+
+void TDirectoryListBox::OpenHighlighted() {
+  const QString path = HighlightedPath();
+  if (!path.isEmpty()) Guarded([&] { SetDirectory(path); });
+}
+
+void TDirectoryListBox::mousePressEvent(QMouseEvent* event) {
+  // A right click only opens the pop-up menu; the highlight stays.
+  if (event->button() == Qt::RightButton) return event->accept();
+  QListWidget::mousePressEvent(event);
+}
+
+void TDirectoryListBox::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) return event->accept();
+  QListWidget::mouseReleaseEvent(event);
+}
+
+void TDirectoryListBox::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return event->accept();
+  QListWidget::mouseDoubleClickEvent(event);
+  if (itemAt(event->position().toPoint())) OpenHighlighted();
+}
+
+void TDirectoryListBox::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    event->accept();
+    OpenHighlighted();
+    return;
+  }
+  QListWidget::keyPressEvent(event);
+}
+
+void TDirectoryListBox::contextMenuEvent(QContextMenuEvent* event) {
+  if (!PopupMenu) return QListWidget::contextMenuEvent(event);
+  event->accept();
+  PopupMenu->exec(event->globalPos());
+}
+
+// ---- TFileListBox ----
+
+TFileListBox::TFileListBox(QWidget* parent) : QListWidget(parent) {
+  setSelectionMode(QAbstractItemView::SingleSelection);
+}
+
+void TFileListBox::SetDirectory(const QString& directory) {
+  directory_ = NormalDirectory(directory);
+  Update();
+}
+
+void TFileListBox::Update() {
+  // Keeps relative names typed by the user resolving against the listed
+  // directory. A directory that cannot be entered simply lists nothing.
+  ChangeWorkingDirectory(directory_);
+  const QStringList names = ReadDumpFileNames(directory_);
+  clear();
+  const QIcon icon = style()->standardIcon(QStyle::SP_FileIcon);
+  for (const QString& name : names) new QListWidgetItem(icon, name, this);
+  setCurrentRow(-1);
+}
+
+QString TFileListBox::HighlightedName() const {
+  const QList<QListWidgetItem*> selected = selectedItems();
+  return selected.isEmpty() ? QString() : selected.first()->text();
+}
+
+QString TFileListBox::FileName() const {
+  const QString name = HighlightedName();
+  return name.isEmpty() ? QString() : JoinPath(directory_, name);
+}
+
+bool TFileListBox::HighlightName(const QString& name) {
+  const QList<QListWidgetItem*> found = findItems(name, Qt::MatchExactly);
+  if (found.isEmpty()) return false;
+  setCurrentItem(found.first());
+  return true;
+}
+
+void TFileListBox::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) return event->accept();
+  QListWidget::mousePressEvent(event);
+}
+
+void TFileListBox::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) return event->accept();
+  QListWidget::mouseReleaseEvent(event);
+  // Like a click on a list: also a click on the file already highlighted.
+  if (event->button() == Qt::LeftButton) {
+    QListWidgetItem* item = itemAt(event->position().toPoint());
+    if (item && item->isSelected()) emit Click();
+  }
+}
+
+void TFileListBox::keyPressEvent(QKeyEvent* event) {
+  QListWidgetItem* before = selectedItems().value(0);
+  QListWidget::keyPressEvent(event);
+  QListWidgetItem* after = selectedItems().value(0);
+  if (after && after != before) emit Click();
+}
+
+void TFileListBox::contextMenuEvent(QContextMenuEvent* event) {
+  if (!PopupMenu) return QListWidget::contextMenuEvent(event);
+  event->accept();
+  PopupMenu->exec(event->globalPos());
+}
+
+// ---- TDriveComboBox ----
+
+TDriveComboBox::TDriveComboBox(QWidget* parent) : QComboBox(parent) {
+  connect(this, &QComboBox::activated, this, &TDriveComboBox::Choose);
+}
+
+void TDriveComboBox::SetDirList(TDirectoryListBox* list) {
+  dirList_ = list;
+  connect(list, &TDirectoryListBox::DirectoryChanged, this, &TDriveComboBox::Follow);
+  Follow(list->Directory());
+}
+
+QString TDriveComboBox::Drive() const {
+  const int index = currentIndex();
+  return index < 0 || index >= static_cast<int>(volumes_.size()) ? QString()
+                                                                  : volumes_[static_cast<size_t>(index)].rootPath;
+}
+
+void TDriveComboBox::Refresh() { SetVolumes(ReadVolumes()); }
+
+void TDriveComboBox::SetVolumes(std::vector<Volume> volumes) {
+  volumes_ = std::move(volumes);
+  clear();
+  for (const Volume& v : volumes_) addItem(VolumeIcon(style(), v.kind), v.text);
+  Follow(directory_);
+}
+
+void TDriveComboBox::showPopup() {
+  // Media come and go: list what is mounted now.
+  Refresh();
+  QComboBox::showPopup();
+}
+
+void TDriveComboBox::Follow(const QString& directory) {
+  directory_ = directory;
+  const int index = VolumeIndexFor(volumes_, directory);
+  if (index >= 0) lastDirectory_[volumes_[static_cast<size_t>(index)].rootPath] = directory;
+  setCurrentIndex(index);
+}
+
+void TDriveComboBox::Choose(int index) {
+  if (!dirList_ || index < 0 || index >= static_cast<int>(volumes_.size())) return;
+  const QString root = volumes_[static_cast<size_t>(index)].rootPath;
+  const auto last = lastDirectory_.find(root);
+  const QString target = last != lastDirectory_.end() && QFileInfo(last->second).isDir() ? last->second : root;
+  try {
+    dirList_->SetDirectory(target);
+  } catch (...) {
+    setCurrentIndex(VolumeIndexFor(volumes_, directory_));
+    ReportCurrentExceptionInGui();
+  }
+}

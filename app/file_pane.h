@@ -1,0 +1,194 @@
+// The dump file pane: a volume selector, a directory list and a list of dump
+// files, chained so that choosing a volume moves the directory list and the
+// directory list drives the file list. The reading of the disk is in plain
+// functions that tests reach without a window.
+//
+// Paths given out are absolute with the platform's separators ("C:\Dumpy",
+// "/home/technik/dumpy"); paths taken in may use either separator.
+#pragma once
+
+#include <QComboBox>
+#include <QListWidget>
+#include <QString>
+#include <QStringList>
+
+#include <map>
+#include <vector>
+
+class QMenu;
+
+// ---- Paths ----
+
+// `name` appended to `dir` with exactly one separator between them; an
+// absolute `name` is not special (it is joined like any other).
+QString JoinPath(const QString& dir, const QString& name);
+// Absolute, cleaned, with the platform's separators.
+QString NormalDirectory(const QString& path);
+// The root of a cleaned path ("/", "C:\", "\\server\share\").
+QString RootOf(const QString& path);
+// True when `path` is `dir` itself or lies below it (both normal).
+bool IsSameOrBelow(const QString& path, const QString& dir);
+
+// ---- Directory list contents ----
+
+enum class DirEntryKind { Root, Ancestor, Current, Subdirectory };
+
+struct DirEntry {
+  DirEntryKind kind;
+  QString name;  // as shown
+  QString path;  // full path the entry stands for
+  int level;     // indentation: 0 for the root
+};
+
+// The root, each directory between it and `directory`, `directory` itself
+// (the root when `directory` is the root), then its subdirectories sorted by
+// name, hidden ones left out.
+std::vector<DirEntry> ReadDirectoryEntries(const QString& directory);
+
+// The mask of the file list.
+QStringList DumpFileMask();
+// Names of the files in `directory` that match *.nvr or *.txt in any letter
+// case, hidden files left out, sorted by name ignoring case.
+QStringList ReadDumpFileNames(const QString& directory);
+
+// ---- Volumes ----
+
+enum class VolumeKind { Fixed, Removable, Network, CdRom, RamDisk };
+
+// One mounted file system as the system reports it.
+struct MountInfo {
+  QString rootPath;
+  QByteArray fileSystemType;
+  QByteArray device;
+  QString label;
+};
+
+struct Volume {
+  QString rootPath;  // normal directory
+  QString text;      // as listed
+  VolumeKind kind;
+};
+
+// The volumes a user would pick, root first: the root file system, removable
+// media and other mounts under /media, /run/media and /mnt, and network mounts
+// anywhere. Each text is the mount point and, where there is one, the label
+// in brackets (for a network mount, its remote name).
+std::vector<Volume> SelectVolumes(const std::vector<MountInfo>& mounts);
+// The volumes of this machine (drive letters on Windows).
+std::vector<Volume> ReadVolumes();
+// The volume holding `path`: the one with the longest matching root, or -1.
+int VolumeIndexFor(const std::vector<Volume>& volumes, const QString& path);
+
+// ---- Widgets ----
+
+class TFileListBox;
+class TDriveComboBox;
+
+// List of the path to the current directory and its subdirectories. A click
+// highlights an entry; a double click or Enter makes it the current directory.
+// A right click opens PopupMenu and changes no highlight.
+class TDirectoryListBox : public QListWidget {
+  Q_OBJECT
+
+ public:
+  explicit TDirectoryListBox(QWidget* parent = nullptr);
+
+  QString Directory() const { return directory_; }
+  // Makes `path` the current directory (and the process's working
+  // directory), rebuilds the list and moves the file list. Throws Exception
+  // with the system's error text when the directory cannot be entered; the
+  // list then stays as it was.
+  void SetDirectory(const QString& path);
+  // Reads the current directory again and moves the file list to it.
+  void Update();
+
+  // Full path of entry `index`; of the highlighted entry (empty when none).
+  QString ItemPath(int index) const;
+  QString HighlightedPath() const;
+  const std::vector<DirEntry>& Entries() const { return entries_; }
+
+  void SetFileList(TFileListBox* list) { fileList_ = list; }
+  QMenu* PopupMenu = nullptr;
+
+ signals:
+  void DirectoryChanged(const QString& directory);
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void Rebuild();
+  void OpenHighlighted();
+
+  QString directory_;
+  std::vector<DirEntry> entries_;
+  TFileListBox* fileList_ = nullptr;
+};
+
+// List of the dump files of one directory. Selecting a file with the mouse
+// (also the one already selected) or the keyboard emits Click.
+class TFileListBox : public QListWidget {
+  Q_OBJECT
+
+ public:
+  explicit TFileListBox(QWidget* parent = nullptr);
+
+  QString Directory() const { return directory_; }
+  void SetDirectory(const QString& directory);
+  // Makes the list's directory the working directory and reads it again;
+  // afterwards no file is highlighted.
+  void Update();
+
+  // The highlighted file's name; its full path (both empty when none).
+  QString HighlightedName() const;
+  QString FileName() const;
+  // Highlights the file of that name; false when it is not listed.
+  bool HighlightName(const QString& name);
+
+  QMenu* PopupMenu = nullptr;
+
+ signals:
+  void Click();
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  QString directory_;
+};
+
+// Drop-down list of the volumes. Choosing one moves the directory list to the
+// directory last visited on it (its root the first time); the list follows
+// the directory list and is read again whenever it drops down.
+class TDriveComboBox : public QComboBox {
+  Q_OBJECT
+
+ public:
+  explicit TDriveComboBox(QWidget* parent = nullptr);
+
+  void SetDirList(TDirectoryListBox* list);
+  // Root of the selected volume.
+  QString Drive() const;
+  const std::vector<Volume>& Volumes() const { return volumes_; }
+  // Reads the volumes again (ReadVolumes, or the given list for tests).
+  void Refresh();
+  void SetVolumes(std::vector<Volume> volumes);
+
+  void showPopup() override;
+
+ private:
+  void Follow(const QString& directory);
+  void Choose(int index);
+
+  std::vector<Volume> volumes_;
+  std::map<QString, QString> lastDirectory_;  // volume root -> directory
+  QString directory_;
+  TDirectoryListBox* dirList_ = nullptr;
+};

@@ -1,0 +1,99 @@
+// The Windows-1250 codec and the dump text helpers.
+#include "app/cp1250.h"
+#include "app/dump_text.h"
+
+#include <gtest/gtest.h>
+
+#include <QPlainTextEdit>
+
+#include <iconv.h>
+
+#include <string>
+
+namespace {
+
+std::string AllBytes() {
+  std::string bytes(256, '\0');
+  for (int i = 0; i < 256; ++i) bytes[static_cast<size_t>(i)] = static_cast<char>(i);
+  return bytes;
+}
+
+// The C library's own conversion of one byte, or -1 where it has none.
+int SystemDecode(iconv_t cd, unsigned char byte) {
+  char in[1] = {static_cast<char>(byte)};
+  char16_t out[4] = {};
+  char* inPtr = in;
+  char* outPtr = reinterpret_cast<char*>(out);
+  size_t inLeft = 1, outLeft = sizeof(out);
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) return -1;
+  return sizeof(out) - outLeft == 2 ? out[0] : -1;
+}
+
+}  // namespace
+
+TEST(AppCodec, AgreesWithTheSystemTableAndFillsItsGapsWithC1) {
+  iconv_t cd = iconv_open("UTF-16LE", "CP1250");
+  ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+  int gaps = 0;
+  for (int b = 1; b < 256; ++b) {
+    const int expected = SystemDecode(cd, static_cast<unsigned char>(b));
+    const char16_t got = DecodeCp1250(std::string(1, static_cast<char>(b)))[0].unicode();
+    if (expected < 0) {
+      ++gaps;
+      EXPECT_EQ(got, b) << "unassigned byte " << b;
+    } else {
+      EXPECT_EQ(got, expected) << "byte " << b;
+    }
+  }
+  iconv_close(cd);
+  EXPECT_EQ(gaps, 5);
+  // Czech letters as technicians type them.
+  EXPECT_EQ(DecodeCp1250("\x8a\x9a\xe8\xc8\xf8\xd8\xf9\xd9\xec\xcc"), QStringLiteral("ŠščČřŘůŮěĚ"));
+}
+
+TEST(AppCodec, RoundTripsAll256BytesWithNulShownAsItsSymbol) {
+  const std::string bytes = AllBytes();
+  const QString text = DecodeCp1250(bytes);
+  ASSERT_EQ(text.size(), 256);
+  EXPECT_EQ(text[0].unicode(), kNulSymbol);
+  const std::optional<std::string> back = EncodeCp1250(text);
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(*back, bytes);
+  // A real NUL in text also goes out as byte 0.
+  EXPECT_EQ(EncodeCp1250(QString(QChar(0))), std::string(1, '\0'));
+}
+
+TEST(AppCodec, ReportsTheFirstCharacterWithoutAByte) {
+  qsizetype bad = -1;
+  EXPECT_FALSE(EncodeCp1250(QStringLiteral("ab€ñč"), &bad).has_value());
+  EXPECT_EQ(bad, 3);  // ñ is not in the table; € and č are
+  EXPECT_FALSE(EncodeCp1250(QStringLiteral("x\U0001F600"), &bad).has_value());
+  EXPECT_EQ(bad, 1);
+  EXPECT_FALSE(EncodeCp1250Char(u'\u2200').has_value());
+  EXPECT_EQ(EncodeCp1250Char(u'\u2122'), uint8_t{0x99});
+  EXPECT_EQ(EncodeCp1250(QString()), std::string());
+}
+
+TEST(AppCodec, DumpTextEndsLinesAtCrLfCrAndLf) {
+  EXPECT_EQ(DumpBytesToText("a\r\nb\rc\nd"), QStringLiteral("a\nb\nc\nd"));
+  EXPECT_EQ(DumpBytesToText("a\r\n"), QStringLiteral("a\n"));
+  EXPECT_EQ(DumpBytesToText("\r\r\n\n\n\r"), QStringLiteral("\n\n\n\n\n"));  // CR, CR LF, LF, LF, CR
+  EXPECT_EQ(DumpBytesToText(""), QString());
+  EXPECT_EQ(DumpBytesToText(std::string_view("x\0y\r\n", 5)), QStringLiteral("x\u2400y\n"));
+}
+
+TEST(AppCodec, MemoLinesLeaveOutOnlyTheRestAfterAFinalLineBreak) {
+  QPlainTextEdit memo;
+  auto lines = [&](const QString& text) {
+    memo.setPlainText(text);
+    return MemoLines(memo);
+  };
+  EXPECT_EQ(lines(QString()), QStringList());
+  EXPECT_EQ(lines(QStringLiteral("a")), QStringList({"a"}));
+  EXPECT_EQ(lines(QStringLiteral("a\nb\n")), QStringList({"a", "b"}));
+  EXPECT_EQ(lines(QStringLiteral("a\n\n")), QStringList({"a", ""}));
+  EXPECT_EQ(lines(QStringLiteral("\n")), QStringList({""}));
+  // A no-break space (byte 0xA0) stays what it is.
+  EXPECT_EQ(lines(DumpBytesToText("x\xa0y\r\n")), QStringList({QStringLiteral("x\u00a0y")}));
+}

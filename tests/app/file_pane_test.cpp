@@ -1,0 +1,471 @@
+// The dump file pane: what the lists read from the disk, and the pane's
+// commands driven through the real menu items, prompts and boxes over real
+// temporary directories.
+#include "app/file_pane.h"
+#include "app/main_window.h"
+#include "tests/app/gui_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QContextMenuEvent>
+#include <QTemporaryDir>
+
+#include <string>
+
+class AppFilePane : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_.isValid());
+    root_ = NormalDirectory(temp_.path());
+    ASSERT_TRUE(QDir::setCurrent(root_));
+  }
+  void TearDown() override {
+    delete form_;
+    QDir::setCurrent(QDir::tempPath());
+  }
+
+  QString Path(const QString& relative) const { return JoinPath(root_, relative); }
+  void Write(const QString& relative, const std::string& bytes) {
+    QFile f(Path(relative));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes.data(), static_cast<qint64>(bytes.size()));
+  }
+  void MakeDir(const QString& relative) { ASSERT_TRUE(QDir().mkpath(Path(relative))); }
+  std::string Read(const QString& relative) const {
+    QFile f(Path(relative));
+    if (!f.open(QIODevice::ReadOnly)) return "<missing>";
+    return f.readAll().toStdString();
+  }
+
+  // The main window, made on first use in the temporary directory.
+  TForm1* Form() {
+    if (!form_) {
+      form_ = new TForm1;
+      form_->show();
+    }
+    return form_;
+  }
+  QStringList Files() {
+    QStringList names;
+    for (int i = 0; i < Form()->FileListBox1->count(); ++i) names << Form()->FileListBox1->item(i)->text();
+    return names;
+  }
+  QListWidgetItem* DirItem(const QString& name) {
+    auto* list = Form()->DirectoryListBox1;
+    for (int i = 0; i < list->count(); ++i)
+      if (list->item(i)->text() == name) return list->item(i);
+    ADD_FAILURE() << "no directory entry " << name.toStdString();
+    return nullptr;
+  }
+  void ClickFile(const QString& name) {
+    auto* list = Form()->FileListBox1;
+    const QList<QListWidgetItem*> found = list->findItems(name, Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << name.toStdString();
+    list->scrollToItem(found[0]);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(found[0]).center());
+  }
+  void ClickDir(const QString& name) {
+    auto* list = Form()->DirectoryListBox1;
+    QListWidgetItem* item = DirItem(name);
+    ASSERT_NE(item, nullptr);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
+  }
+  // A right click: the button press, then the context menu it asks for.
+  void RightClickDir(const QString& name) {
+    auto* list = Form()->DirectoryListBox1;
+    QListWidgetItem* item = DirItem(name);
+    ASSERT_NE(item, nullptr);
+    const QPoint at = list->visualItemRect(item).center();
+    QTest::mousePress(list->viewport(), Qt::RightButton, {}, at);
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list->viewport(), &menuEvent);
+    QTest::mouseRelease(list->viewport(), Qt::RightButton, {}, at);
+  }
+  void DoubleClickDir(const QString& name) {
+    auto* list = Form()->DirectoryListBox1;
+    QListWidgetItem* item = DirItem(name);
+    ASSERT_NE(item, nullptr);
+    const QPoint at = list->visualItemRect(item).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+  }
+  QString Memo() { return Form()->Memo1->toPlainText(); }
+
+  QTemporaryDir temp_;
+  QString root_;
+  QPointer<TForm1> form_;
+  DialogAnswerer answers_;
+};
+
+// ---- What the lists read ----
+
+TEST_F(AppFilePane, FileListMatchesTheMaskInAnyCaseSortedWithoutHiddenFiles) {
+  for (const char* name : {"b.TXT", "a.nvr", "C.Nvr", ".skryty.nvr", "pozn.doc", "z.txt.bak", "d.txt"})
+    Write(QString::fromUtf8(name), "x");
+  MakeDir(QStringLiteral("adresar.txt"));
+  EXPECT_EQ(ReadDumpFileNames(root_), QStringList({"a.nvr", "b.TXT", "C.Nvr", "d.txt"}));
+  EXPECT_EQ(Files(), QStringList({"a.nvr", "b.TXT", "C.Nvr", "d.txt"}));
+}
+
+TEST_F(AppFilePane, DirectoryListShowsThePathFromTheRootAndTheSubdirectories) {
+  for (const char* d : {"x/y/Beta", "x/y/alfa", "x/y/.skryty", "x/y/gama"}) MakeDir(QString::fromUtf8(d));
+  Write(QStringLiteral("x/y/soubor.txt"), "");
+  const QString current = Path(QStringLiteral("x/y"));
+  const std::vector<DirEntry> entries = ReadDirectoryEntries(current);
+
+  const QStringList parts = QDir::fromNativeSeparators(current).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+  ASSERT_EQ(entries.size(), static_cast<size_t>(parts.size()) + 1 + 3);
+  EXPECT_EQ(entries[0].kind, DirEntryKind::Root);
+  EXPECT_EQ(entries[0].path, QDir::toNativeSeparators(QStringLiteral("/")));
+  for (qsizetype i = 0; i < parts.size(); ++i) {
+    const DirEntry& e = entries[static_cast<size_t>(i) + 1];
+    EXPECT_EQ(e.name, parts[i]);
+    EXPECT_EQ(e.level, i + 1);
+    EXPECT_EQ(e.kind, i + 1 == parts.size() ? DirEntryKind::Current : DirEntryKind::Ancestor);
+  }
+  EXPECT_EQ(entries[parts.size()].path, current);
+  EXPECT_EQ(entries[parts.size() - 1].path, Path(QStringLiteral("x")));
+  const size_t first = static_cast<size_t>(parts.size()) + 1;
+  EXPECT_EQ(entries[first].name, QStringLiteral("alfa"));
+  EXPECT_EQ(entries[first + 1].name, QStringLiteral("Beta"));
+  EXPECT_EQ(entries[first + 2].name, QStringLiteral("gama"));
+  EXPECT_EQ(entries[first + 2].path, Path(QStringLiteral("x/y/gama")));
+  EXPECT_EQ(entries[first].kind, DirEntryKind::Subdirectory);
+
+  // At the root the root is the current entry.
+  const std::vector<DirEntry> atRoot = ReadDirectoryEntries(QStringLiteral("/"));
+  EXPECT_EQ(atRoot[0].kind, DirEntryKind::Current);
+  EXPECT_EQ(atRoot[0].path, QStringLiteral("/"));
+}
+
+TEST_F(AppFilePane, PathsJoinWithOneSeparator) {
+  EXPECT_EQ(JoinPath(QStringLiteral("/"), QStringLiteral("x.nvr")), QStringLiteral("/x.nvr"));
+  EXPECT_EQ(JoinPath(QStringLiteral("/a"), QStringLiteral("x.nvr")), QStringLiteral("/a/x.nvr"));
+  EXPECT_EQ(JoinPath(QStringLiteral("/a/"), QStringLiteral("x.nvr")), QStringLiteral("/a/x.nvr"));
+  EXPECT_EQ(RootOf(QStringLiteral("/a/b")), QStringLiteral("/"));
+  EXPECT_TRUE(IsSameOrBelow(QStringLiteral("/a/b"), QStringLiteral("/a")));
+  EXPECT_TRUE(IsSameOrBelow(QStringLiteral("/a"), QStringLiteral("/a")));
+  EXPECT_FALSE(IsSameOrBelow(QStringLiteral("/ab"), QStringLiteral("/a")));
+  EXPECT_TRUE(IsSameOrBelow(QStringLiteral("/ab"), QStringLiteral("/")));
+}
+
+TEST_F(AppFilePane, VolumesAreTheRootRemovableMediaAndNetworkMounts) {
+  const std::vector<MountInfo> mounts = {
+      {"/", "ext4", "/dev/sda2", "system"},
+      {"/proc", "proc", "proc", ""},
+      {"/boot/efi", "vfat", "/dev/sda1", "EFI"},
+      {"/run/user/1000", "tmpfs", "tmpfs", ""},
+      {"/media/technik/USB DISK", "vfat", "/dev/sdb1", "USB DISK"},
+      {"/mnt/nas", "nfs4", "nas:/export/dumpy", ""},
+      {"/home/technik/sdileni", "cifs", "//server/dumpy", ""},
+      {"/snap/core/1", "squashfs", "/dev/loop0", ""},
+      {"/media/technik/CD", "iso9660", "/dev/sr0", "CD"},
+      {"/mnt/data", "ext4", "/dev/sdc1", ""},
+  };
+  const std::vector<Volume> volumes = SelectVolumes(mounts);
+  QStringList texts;
+  for (const Volume& v : volumes) texts << v.text;
+  EXPECT_EQ(texts, QStringList({"/ [system]", "/home/technik/sdileni [//server/dumpy]", "/media/technik/CD [CD]",
+                                "/media/technik/USB DISK [USB DISK]", "/mnt/data", "/mnt/nas [nas:/export/dumpy]"}));
+  EXPECT_EQ(volumes[0].kind, VolumeKind::Fixed);
+  EXPECT_EQ(volumes[1].kind, VolumeKind::Network);
+  EXPECT_EQ(volumes[2].kind, VolumeKind::CdRom);
+  EXPECT_EQ(volumes[3].kind, VolumeKind::Removable);
+  EXPECT_EQ(volumes[4].kind, VolumeKind::Fixed);
+
+  EXPECT_EQ(VolumeIndexFor(volumes, QStringLiteral("/media/technik/USB DISK/dumpy")), 3);
+  EXPECT_EQ(VolumeIndexFor(volumes, QStringLiteral("/media/technik/USB")), 0);
+  EXPECT_EQ(VolumeIndexFor(volumes, QStringLiteral("/home/technik")), 0);
+  // Without any mount reported the root is still there.
+  ASSERT_EQ(SelectVolumes({}).size(), 1u);
+  EXPECT_EQ(SelectVolumes({})[0].text, QStringLiteral("/"));
+}
+
+// ---- The pane in the window ----
+
+TEST_F(AppFilePane, StartsInTheWorkingDirectory) {
+  Write(QStringLiteral("vypis.nvr"), "1\r\n");
+  MakeDir(QStringLiteral("sub"));
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), root_);
+  EXPECT_EQ(Form()->FileListBox1->Directory(), root_);
+  EXPECT_EQ(Form()->DirectoryListBox1->HighlightedPath(), root_);
+  EXPECT_EQ(Files(), QStringList({"vypis.nvr"}));
+  EXPECT_NE(DirItem(QStringLiteral("sub")), nullptr);
+  EXPECT_EQ(Form()->DriveComboBox1->Drive(), QStringLiteral("/"));
+  EXPECT_TRUE(Form()->FileListBox1->FileName().isEmpty());
+}
+
+TEST_F(AppFilePane, SelectingAFileShowsItWithEveryKindOfLineEnd) {
+  Write(QStringLiteral("crlf.nvr"), "0000 A1\r\n0010 B2\r\n");
+  Write(QStringLiteral("cr.txt"), "prvni\rdruhy\r");
+  Write(QStringLiteral("lf.TXT"), "jedna\ndva");
+  Write(QStringLiteral("mix.nvr"), std::string("\x8a\xe8\xf8\xf9 \x80\r\nB\rC\nD\0E\r\n", 17));
+
+  ClickFile(QStringLiteral("crlf.nvr"));
+  EXPECT_EQ(Memo(), QStringLiteral("0000 A1\n0010 B2\n"));
+  EXPECT_EQ(Form()->FileListBox1->FileName(), Path(QStringLiteral("crlf.nvr")));
+  ClickFile(QStringLiteral("cr.txt"));
+  EXPECT_EQ(Memo(), QStringLiteral("prvni\ndruhy\n"));
+  ClickFile(QStringLiteral("lf.TXT"));
+  EXPECT_EQ(Memo(), QStringLiteral("jedna\ndva"));
+  ClickFile(QStringLiteral("mix.nvr"));
+  EXPECT_EQ(Memo(), QStringLiteral("Ščřů €\nB\nC\nD\u2400E\n"));
+  EXPECT_EQ(Form()->Memo1->document()->blockCount(), 5);
+  EXPECT_EQ(answers_.Seen().size(), 0u);
+}
+
+TEST_F(AppFilePane, EachSelectionReadsTheFileAgain) {
+  Write(QStringLiteral("a.nvr"), "puvodni\r\n");
+  Write(QStringLiteral("b.nvr"), "druhy\r\n");
+  ClickFile(QStringLiteral("a.nvr"));
+  ASSERT_EQ(Memo(), QStringLiteral("puvodni\n"));
+
+  Form()->Memo1->setPlainText(QStringLiteral("upraveno"));
+  ClickFile(QStringLiteral("a.nvr"));  // the same file again: the edit is lost
+  EXPECT_EQ(Memo(), QStringLiteral("puvodni\n"));
+
+  Write(QStringLiteral("a.nvr"), "zmeneno na disku\r\n");
+  ClickFile(QStringLiteral("a.nvr"));
+  EXPECT_EQ(Memo(), QStringLiteral("zmeneno na disku\n"));
+
+  // The keyboard selects too.
+  Form()->FileListBox1->setFocus();
+  QTest::keyClick(Form()->FileListBox1, Qt::Key_Down);
+  EXPECT_EQ(Form()->FileListBox1->HighlightedName(), QStringLiteral("b.nvr"));
+  EXPECT_EQ(Memo(), QStringLiteral("druhy\n"));
+
+  // A file gone from the disk leaves the pane as it is.
+  ASSERT_TRUE(QFile::remove(Path(QStringLiteral("a.nvr"))));
+  ClickFile(QStringLiteral("a.nvr"));
+  EXPECT_EQ(Memo(), QStringLiteral("druhy\n"));
+  EXPECT_EQ(answers_.Seen().size(), 0u);
+}
+
+TEST_F(AppFilePane, DoubleClickOrEnterEntersADirectoryAndTheFilesFollow) {
+  MakeDir(QStringLiteral("sub/hloubeji"));
+  Write(QStringLiteral("sub/v.nvr"), "");
+  Write(QStringLiteral("horni.nvr"), "");
+  Form();
+  ClickDir(QStringLiteral("sub"));  // a click only highlights
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), root_);
+  EXPECT_EQ(Form()->DirectoryListBox1->HighlightedPath(), Path(QStringLiteral("sub")));
+  DoubleClickDir(QStringLiteral("sub"));
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), Path(QStringLiteral("sub")));
+  EXPECT_EQ(Files(), QStringList({"v.nvr"}));
+  EXPECT_EQ(NormalDirectory(QDir::currentPath()), Path(QStringLiteral("sub")));
+
+  // Enter on the parent's entry goes back up.
+  ClickDir(QFileInfo(root_).fileName());
+  QTest::keyClick(Form()->DirectoryListBox1, Qt::Key_Return);
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), root_);
+  EXPECT_EQ(Files(), QStringList({"horni.nvr"}));
+}
+
+TEST_F(AppFilePane, ARightClickActsOnTheHighlightedEntry) {
+  MakeDir(QStringLiteral("jiny"));
+  Form();
+  // The current directory is highlighted; the right click lands on "jiny".
+  answers_.Then(DialogAnswerer::Choose(QStringLiteral("Vytvořit adresář")));
+  answers_.Then(DialogAnswerer::Type(QStringLiteral("novy")));
+  RightClickDir(QStringLiteral("jiny"));
+  EXPECT_EQ(answers_.Pending(), 0u);
+
+  ASSERT_EQ(answers_.Seen().size(), 2u);
+  EXPECT_TRUE(answers_.Seen()[0].isMenu);
+  EXPECT_EQ(answers_.Seen()[0].buttons, QStringList({"Vytvořit adresář", "Smazat adresář"}));
+  EXPECT_TRUE(QFileInfo(Path(QStringLiteral("novy"))).isDir());
+  EXPECT_FALSE(QFileInfo(Path(QStringLiteral("jiny/novy"))).exists());
+}
+
+TEST_F(AppFilePane, CreatingANewDirectoryMovesIntoIt) {
+  MakeDir(QStringLiteral("sub"));
+  Write(QStringLiteral("sub/x.nvr"), "");
+  Form();
+  ClickDir(QStringLiteral("sub"));
+  answers_.Then(DialogAnswerer::Type(QStringLiteral("Nový výpis")));
+  Form()->VytvoitAdres1->trigger();
+
+  ASSERT_EQ(answers_.Seen().size(), 1u);
+  const SeenDialog& prompt = answers_.Seen()[0];
+  EXPECT_EQ(prompt.title, QStringLiteral("Vytvoření adresáře"));
+  EXPECT_EQ(prompt.text, QStringLiteral("Zadejte název adresáře"));
+  EXPECT_EQ(prompt.editText, QStringLiteral("Nová složka"));
+  EXPECT_TRUE(prompt.editSelected);
+  EXPECT_EQ(prompt.buttons, QStringList({"OK", "Storno"}));
+
+  const QString made = Path(QStringLiteral("sub/Nový výpis"));
+  EXPECT_TRUE(QFileInfo(made).isDir());
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), made);
+  EXPECT_TRUE(Files().isEmpty());
+}
+
+TEST_F(AppFilePane, CreatingAnExistingDirectoryMovesIntoItQuietly) {
+  MakeDir(QStringLiteral("jiz"));
+  Write(QStringLiteral("jiz/obsah.nvr"), "");
+  Form();
+  answers_.Then(DialogAnswerer::Type(QStringLiteral("jiz")));
+  Form()->VytvoitAdres1->trigger();
+  EXPECT_EQ(answers_.Seen().size(), 1u);  // the prompt, no error
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), Path(QStringLiteral("jiz")));
+  EXPECT_EQ(Files(), QStringList({"obsah.nvr"}));
+}
+
+TEST_F(AppFilePane, CreatingADirectoryAnsweredWithStornoDoesNothing) {
+  MakeDir(QStringLiteral("sub"));
+  MakeDir(QStringLiteral("Nová složka"));
+  Form();
+  answers_.Then(DialogAnswerer::Press(QStringLiteral("Storno")));
+  Form()->VytvoitAdres1->trigger();  // the default name exists here
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), root_);
+
+  ClickDir(QStringLiteral("sub"));
+  answers_.Then(DialogAnswerer::Press(QStringLiteral("Storno")));
+  Form()->VytvoitAdres1->trigger();  // and does not exist here
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), root_);
+  EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("sub/Nová složka"))));
+  EXPECT_EQ(answers_.Seen().size(), 2u);  // the two prompts, nothing else
+  EXPECT_EQ(answers_.Unexpected(), 0);
+}
+
+TEST_F(AppFilePane, ADirectoryThatCannotBeMadeShowsOneErrorBox) {
+  Write(QStringLiteral("obsazeno"), "soubor");
+  Form();
+  answers_.Then(DialogAnswerer::Type(QStringLiteral("obsazeno")));
+  answers_.Then(DialogAnswerer::Press(QStringLiteral("OK")));
+  Form()->VytvoitAdres1->trigger();
+  ASSERT_EQ(answers_.Seen().size(), 2u);
+  EXPECT_EQ(answers_.Seen()[1].title, QStringLiteral(" CHYBA "));
+  EXPECT_EQ(answers_.Seen()[1].text, QStringLiteral("Adresář nelze vytvořit !"));
+  EXPECT_EQ(answers_.Seen()[1].icon, QMessageBox::Critical);
+  EXPECT_EQ(answers_.Seen()[1].buttons, QStringList({"OK"}));
+  EXPECT_EQ(answers_.Unexpected(), 0);
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), root_);
+}
+
+TEST_F(AppFilePane, RemovingADirectoryThatHoldsFilesIsRefused) {
+  MakeDir(QStringLiteral("plny"));
+  Write(QStringLiteral("plny/dump.nvr"), "data");
+  MakeDir(QStringLiteral("prazdny"));
+  Form();
+
+  ClickDir(QStringLiteral("plny"));
+  answers_.Then(DialogAnswerer::Press(QStringLiteral("OK")));
+  Form()->Smazatadres1->trigger();
+  ASSERT_EQ(answers_.Seen().size(), 1u);
+  EXPECT_EQ(answers_.Seen()[0].title, QStringLiteral("Vazur"));
+  EXPECT_EQ(answers_.Seen()[0].text, QStringLiteral("Adresář nelze smazat!"));
+  EXPECT_EQ(answers_.Seen()[0].icon, QMessageBox::NoIcon);
+  EXPECT_EQ(Read(QStringLiteral("plny/dump.nvr")), "data");
+  EXPECT_EQ(Form()->DirectoryListBox1->HighlightedPath(), root_);  // rebuilt
+
+  ClickDir(QStringLiteral("prazdny"));
+  Form()->Smazatadres1->trigger();
+  EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("prazdny"))));
+  EXPECT_EQ(Form()->DirectoryListBox1->findItems(QStringLiteral("prazdny"), Qt::MatchExactly).size(), 0);
+
+  // The current directory is in use, even when empty.
+  MakeDir(QStringLiteral("zde"));
+  Form()->DirectoryListBox1->SetDirectory(Path(QStringLiteral("zde")));
+  answers_.Then(DialogAnswerer::Press(QStringLiteral("OK")));
+  Form()->Smazatadres1->trigger();
+  EXPECT_EQ(answers_.Seen().size(), 2u);
+  EXPECT_TRUE(QFileInfo(Path(QStringLiteral("zde"))).isDir());
+  EXPECT_EQ(answers_.Unexpected(), 0);
+}
+
+TEST_F(AppFilePane, DeletingWithNothingHighlightedShowsAnErrorBox) {
+  Write(QStringLiteral("a.nvr"), "a");
+  Write(QStringLiteral("b.nvr"), "b");
+  Form();
+  answers_.Then(DialogAnswerer::Press(QStringLiteral("OK")));
+  Form()->MenuItem4->trigger();
+  ASSERT_EQ(answers_.Seen().size(), 1u);
+  EXPECT_EQ(answers_.Seen()[0].title, QStringLiteral(" CHYBA "));
+  EXPECT_EQ(answers_.Seen()[0].text, QStringLiteral("Soubor nelze smazat!"));
+  EXPECT_EQ(answers_.Seen()[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(Files(), QStringList({"a.nvr", "b.nvr"}));
+
+  ClickFile(QStringLiteral("a.nvr"));
+  Form()->MenuItem4->trigger();
+  EXPECT_EQ(answers_.Seen().size(), 1u);
+  EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("a.nvr"))));
+  EXPECT_EQ(Files(), QStringList({"b.nvr"}));
+}
+
+TEST_F(AppFilePane, RenamingToAnEmptyNameOnlyRefreshes) {
+  Write(QStringLiteral("a.nvr"), "a");
+  Form();
+  ClickFile(QStringLiteral("a.nvr"));
+  Write(QStringLiteral("novy.nvr"), "from outside");
+  answers_.Then(DialogAnswerer::Type(QString()));
+  Form()->MenuItem5->trigger();
+  ASSERT_EQ(answers_.Seen().size(), 1u);
+  EXPECT_EQ(answers_.Seen()[0].title, QStringLiteral("Přejmenování souboru"));
+  EXPECT_EQ(answers_.Seen()[0].text, QStringLiteral("Zadejte název souboru"));
+  EXPECT_EQ(answers_.Seen()[0].editText, QStringLiteral("a.nvr"));
+  EXPECT_EQ(Read(QStringLiteral("a.nvr")), "a");
+  EXPECT_EQ(Files(), QStringList({"a.nvr", "novy.nvr"}));
+}
+
+TEST_F(AppFilePane, RenamingOntoAnExistingFileIsRefused) {
+  Write(QStringLiteral("a.nvr"), "a");
+  Write(QStringLiteral("b.txt"), "b");
+  Form();
+  ClickFile(QStringLiteral("a.nvr"));
+  answers_.Then(DialogAnswerer::Type(QStringLiteral("b.txt")));
+  answers_.Then(DialogAnswerer::Press(QStringLiteral("OK")));
+  Form()->MenuItem5->trigger();
+  ASSERT_EQ(answers_.Seen().size(), 2u);
+  EXPECT_EQ(answers_.Seen()[1].title, QStringLiteral(" CHYBA "));
+  EXPECT_EQ(answers_.Seen()[1].text, QStringLiteral("Soubor nelze přejmenovat!"));
+  EXPECT_EQ(Read(QStringLiteral("a.nvr")), "a");
+  EXPECT_EQ(Read(QStringLiteral("b.txt")), "b");
+
+  // A new name works; one outside the mask leaves the list.
+  ClickFile(QStringLiteral("a.nvr"));
+  answers_.Then(DialogAnswerer::Type(QStringLiteral("c.txt")));
+  Form()->MenuItem5->trigger();
+  EXPECT_EQ(Read(QStringLiteral("c.txt")), "a");
+  EXPECT_EQ(Files(), QStringList({"b.txt", "c.txt"}));
+  ClickFile(QStringLiteral("c.txt"));
+  answers_.Then(DialogAnswerer::Type(QStringLiteral("c.bak")));
+  Form()->MenuItem5->trigger();
+  EXPECT_EQ(Files(), QStringList({"b.txt"}));
+  EXPECT_EQ(Read(QStringLiteral("c.bak")), "a");
+  EXPECT_EQ(answers_.Unexpected(), 0);
+}
+
+TEST_F(AppFilePane, ChoosingAVolumeGoesWhereTheUserLastWasOnIt) {
+  MakeDir(QStringLiteral("disk/slozka"));
+  MakeDir(QStringLiteral("jinde"));
+  Form();
+  auto* drives = Form()->DriveComboBox1;
+  drives->SetVolumes({{QStringLiteral("/"), QStringLiteral("/"), VolumeKind::Fixed},
+                      {Path(QStringLiteral("disk")), QStringLiteral("disk"), VolumeKind::Removable},
+                      {Path(QStringLiteral("zmizely")), QStringLiteral("zmizely"), VolumeKind::Removable}});
+  EXPECT_EQ(drives->currentIndex(), 0);
+
+  emit drives->activated(1);
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), Path(QStringLiteral("disk")));
+  Form()->DirectoryListBox1->SetDirectory(Path(QStringLiteral("disk/slozka")));
+  EXPECT_EQ(drives->currentIndex(), 1);
+  Form()->DirectoryListBox1->SetDirectory(Path(QStringLiteral("jinde")));
+  EXPECT_EQ(drives->currentIndex(), 0);
+  emit drives->activated(1);
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), Path(QStringLiteral("disk/slozka")));
+
+  // A volume that cannot be entered: the general error report, nothing moves.
+  answers_.Then(DialogAnswerer::Press(QStringLiteral("OK")));
+  drives->setCurrentIndex(2);
+  emit drives->activated(2);
+  ASSERT_EQ(answers_.Seen().size(), 1u);
+  EXPECT_EQ(answers_.Seen()[0].title, QStringLiteral("Vazur"));
+  EXPECT_EQ(answers_.Seen()[0].icon, QMessageBox::Critical);
+  EXPECT_TRUE(answers_.Seen()[0].text.contains(QStringLiteral("zmizely")));
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), Path(QStringLiteral("disk/slozka")));
+  EXPECT_EQ(drives->currentIndex(), 1);
+}
