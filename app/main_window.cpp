@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -205,12 +206,17 @@ void TForm1::CreatePanes() {
 
   Memo1 = new QPlainTextEdit(Splitter1);
   Memo1->setObjectName(QStringLiteral("Memo1"));
-  QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
 #ifdef _WIN32
-  mono = QFont(QStringLiteral("Courier New"), 8);
+  QFont mono(QStringLiteral("Courier New"), 8);
+#else
+  QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  const QFontMetrics metrics(mono);
+  if (metrics.horizontalAdvance(QLatin1Char('i')) != metrics.horizontalAdvance(QLatin1Char('W'))) {
+    // A platform without a fixed-pitch system font: ask fontconfig.
+    mono.setFamily(QStringLiteral("Monospace"));
+    mono.setStyleHint(QFont::TypeWriter);
+  }
 #endif
-  mono.setStyleHint(QFont::TypeWriter);
-  mono.setFixedPitch(true);
   Memo1->setFont(mono);
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

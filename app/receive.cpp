@@ -1,11 +1,179 @@
-// The receive command. Stand-in until the receive dialog arrives.
+// The receive command: the save dialog, the port's characters-received
+// handler that turns the exchange's CR-ended lines into Memo1 lines, and the
+// receive dialog that ends the reception.
+#include "app/app_state.h"
+#include "app/cp1250.h"
 #include "app/main_window.h"
+#include "app/message_boxes.h"
+#include "app/port_access.h"
+#include "app/receive_dialog.h"
+#include "serial/serial.h"
 
-void TForm1::Pijmout1Click() {}
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTextDocument>
 
-void TForm1::SaveDialog1TypeChange() {}
+#include <memory>
+#include <string_view>
+
+namespace {
+
+const QStringList& SaveFilters() {
+  static const QStringList filters = {QStringLiteral("Binární výpis dat (*.nvr)"),
+                                      QStringLiteral("Textový výpis dat (*.txt)"),
+                                      QStringLiteral("Všechny typy (*.*)")};
+  return filters;
+}
+
+// What the dialog proposes next time: the name chosen (or set by a change
+// of file type) and the filter of the last confirmed choice.
+constexpr const char* kProposedName = "proposedName";
+constexpr const char* kConfirmedFilter = "confirmedFilter";
+
+// The exchange ends its dump with this, as a line of its own or not.
+constexpr std::string_view kEndMark = "77";
+
+// Whether the "77" now waiting in RxBuffer (after the last complete line)
+// has already been announced, so that it is announced once, not at every
+// later event.
+bool EndMarkInTailAnnounced = false;
+
+// Appends whole lines (each ended by '\n') to the pane in one edit, keeping
+// the view at the end when it was there.
+void AppendLines(QPlainTextEdit& memo, const QString& lines) {
+  QScrollBar* bar = memo.verticalScrollBar();
+  const bool follow = bar->value() == bar->maximum();
+  QTextCursor cursor(memo.document());
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText(lines);
+  if (follow) bar->setValue(bar->maximum());
+}
+
+// The save dialog lives as long as the main window, so that it proposes the
+// last name and file type again.
+QFileDialog* SaveDialog(TForm1& form) {
+  if (form.SaveDialog1) return form.SaveDialog1;
+  auto* dialog = new QFileDialog(&form);
+  dialog->setObjectName(QStringLiteral("SaveDialog1"));
+  dialog->setOption(QFileDialog::DontUseNativeDialog);
+  dialog->setOption(QFileDialog::DontConfirmOverwrite);
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  dialog->setFileMode(QFileDialog::AnyFile);
+  dialog->setWindowTitle(QStringLiteral("Zadejte název souboru pro uložení"));
+  dialog->setNameFilters(SaveFilters());
+  dialog->setDefaultSuffix(QStringLiteral("nvr"));
+  dialog->setSizeGripEnabled(true);
+  dialog->setLabelText(QFileDialog::LookIn, QStringLiteral("Uložit do:"));
+  dialog->setLabelText(QFileDialog::FileName, QStringLiteral("Název souboru:"));
+  dialog->setLabelText(QFileDialog::FileType, QStringLiteral("Uložit jako typ:"));
+  dialog->setLabelText(QFileDialog::Accept, QStringLiteral("Uložit"));
+  dialog->setLabelText(QFileDialog::Reject, QStringLiteral("Storno"));
+  dialog->setProperty(kProposedName, QStringLiteral("Vazur"));
+  dialog->setProperty(kConfirmedFilter, SaveFilters().first());
+  QObject::connect(dialog, &QFileDialog::filterSelected, &form,
+                   [&form](const QString&) { Guarded([&form] { form.SaveDialog1TypeChange(); }); });
+  form.SaveDialog1 = dialog;
+  return dialog;
+}
+
+}  // namespace
+
+void TForm1::Pijmout1Click() {
+  ReceivedCount = 0;
+  QFileDialog* dialog = SaveDialog(*this);
+  dialog->setDirectory(DirectoryListBox1->Directory());
+  dialog->selectNameFilter(dialog->property(kConfirmedFilter).toString());
+  dialog->selectFile(dialog->property(kProposedName).toString());
+  if (dialog->exec() != QDialog::Accepted) return;
+  const QString chosen = dialog->selectedFiles().value(0);
+  if (chosen.isEmpty()) return;
+  const QFileInfo chosenInfo(chosen);
+  dialog->setProperty(kProposedName, chosenInfo.fileName());
+  dialog->setProperty(kConfirmedFilter, dialog->selectedNameFilter());
+
+  if (!OpenComPortForCommand(*this)) return;
+
+  RxBuffer.clear();
+  EndMarkInTailAnnounced = false;
+  Receiving = true;
+  try {
+    DirectoryListBox1->SetDirectory(chosenInfo.absolutePath());
+  } catch (...) {
+    Receiving = false;
+    throw;
+  }
+  // A reception can run to millions of lines: no undo history for them.
+  QTextDocument* document = Memo1->document();
+  document->setUndoRedoEnabled(false);
+  Memo1->clear();
+  StatusBar1Panel0->setText(QDir::toNativeSeparators(chosenInfo.absoluteFilePath()));
+
+  auto receiveDialog = std::make_unique<TForm3>(this);
+  Form3 = receiveDialog.get();
+  receiveDialog->Label1->setText(QStringLiteral("Přijatých vět:"));
+  receiveDialog->exec();
+  receiveDialog.reset();
+  Form3 = nullptr;
+  // Only a successful "Storno" ends the dialog; should anything else have
+  // closed it, the reception ends here all the same.
+  Receiving = false;
+  document->setUndoRedoEnabled(true);
+}
+
+void TForm1::SaveDialog1TypeChange() {
+  if (!SaveDialog1) return;
+  const int filter = static_cast<int>(SaveFilters().indexOf(SaveDialog1->selectedNameFilter())) + 1;
+  const QString name = filter == 1 ? QStringLiteral("Vazur.nvr") : QStringLiteral("Vazur.txt");
+  SaveDialog1->selectFile(name);
+  SaveDialog1->setProperty(kProposedName, name);
+}
 
 void TForm1::ComPort1RxChar(TObject* Sender, int32_t Count) {
   (void)Sender;
-  (void)Count;
+  std::string received;
+  ComPort1->ReadText(received, Count);
+  RxBuffer += received;
+  if (!Receiving) return;
+
+  // Every complete line, in order: lines that arrived together must not
+  // wait for later events, which may never come once the exchange is done.
+  QString lines;
+  int32_t taken = 0;
+  bool endMark = false;
+  bool tailAnnounced = EndMarkInTailAnnounced;
+  size_t start = 0;
+  for (size_t cr; (cr = RxBuffer.find('\r', start)) != std::string::npos; start = cr + 1) {
+    std::string line = RxBuffer.substr(start, cr - start);
+    std::erase(line, '\n');
+    // The end mark as a line of its own, unless it was announced already
+    // while it waited for its CR.
+    if (line == kEndMark && !tailAnnounced) endMark = true;
+    tailAnnounced = false;
+    lines += DecodeCp1250(line);
+    lines += QLatin1Char('\n');
+    ++taken;
+  }
+  RxBuffer.erase(0, start);
+
+  if (taken > 0) {
+    AppendLines(*Memo1, lines);
+    ReceivedCount += taken;
+    if (Form3) Form3->Label1->setText(QStringLiteral("Přijato vět: %1").arg(ReceivedCount));
+    // Repaint and let "Storno" through; no further port event can come in
+    // here, as the event thread waits for this handler.
+    QCoreApplication::processEvents();
+  }
+
+  // "77" waiting after the last complete line: the end mark without a CR,
+  // or split over two events.
+  const bool tailMark = RxBuffer.find(kEndMark) != std::string::npos;
+  if (tailMark && !tailAnnounced) endMark = true;
+  EndMarkInTailAnnounced = tailMark;
+  if (endMark) ShowPlainMessage(Form3 ? static_cast<QWidget*>(Form3) : this, QStringLiteral("Data jsou přijata"));
 }

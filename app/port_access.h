@@ -1,0 +1,11 @@
+// Opening ComPort1 for the receive and send commands.
+#pragma once
+
+class TForm1;
+
+// Opens the main window's port; an open port is left as it is, unless its
+// device has gone away since (unplugged, the far end hung up): such a port
+// is closed and opened afresh, so the next command works once the line is
+// back. Any failure of the opening shows the plain message "Port nelze
+// otevřít, upravte nastavení!" and gives false.
+bool OpenComPortForCommand(TForm1& form);

@@ -1,0 +1,229 @@
+// The main window: its controls and captions, the port it owns, About, Exit,
+// and the application's general error report.
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "rtl/error_report.h"
+#include "rtl/thread.h"
+#include "serial/serial.h"
+#include "tests/app/gui_test_util.h"
+#include "winapi/virtual_device.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <atomic>
+#include <thread>
+
+class AppMainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_.isValid());
+    ASSERT_TRUE(QDir::setCurrent(temp_.path()));
+    form_ = new TForm1;
+    form_->show();
+  }
+  void TearDown() override {
+    delete form_;
+    QDir::setCurrent(QDir::tempPath());
+  }
+
+  QTemporaryDir temp_;
+  QPointer<TForm1> form_;
+  DialogAnswerer answers_;
+};
+
+TEST_F(AppMainWindow, HasItsControlsAndCaptions) {
+  TForm1& f = *form_;
+  EXPECT_EQ(Form1, &f);
+  EXPECT_EQ(f.windowTitle(), QStringLiteral("Ukládání a vysílání paměti RAM ústředen VQ"));
+  EXPECT_EQ(f.frameGeometry().size(), QSize(644, 423));
+
+  struct Button {
+    QToolButton* button;
+    const char* caption;
+    const char* hint;
+  };
+  const Button buttons[] = {{f.ToolButton1, "Přijmout", "Přijmout z TÚ"},
+                            {f.ToolButton2, "Odeslat", "Vyslat do TÚ"},
+                            {f.ToolButton4, "Nastavení", "Nastavení Com portu"},
+                            {f.ToolButton6, "Konec", "Konec práce"}};
+  for (const Button& b : buttons) {
+    EXPECT_EQ(b.button->text(), QString::fromUtf8(b.caption));
+    EXPECT_EQ(b.button->toolTip(), QString::fromUtf8(b.hint));
+    EXPECT_EQ(b.button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    EXPECT_EQ(b.button->iconSize(), QSize(32, 32));
+    EXPECT_FALSE(b.button->icon().pixmap(32, 32).isNull());
+    EXPECT_GE(b.button->width(), 56);
+  }
+  const QList<QAction*> tools = f.ToolBar1->actions();
+  ASSERT_EQ(tools.size(), 6);
+  EXPECT_TRUE(tools[2]->isSeparator());
+  EXPECT_TRUE(tools[4]->isSeparator());
+  EXPECT_EQ(f.ToolBar1->widgetForAction(tools[5]), f.ToolButton6);
+  ASSERT_EQ(f.ImageList1.size(), 4);
+
+  const QList<QAction*> bar = f.MainMenu1->actions();
+  ASSERT_EQ(bar.size(), 4);
+  EXPECT_EQ(bar[0], f.Soubor1);
+  EXPECT_EQ(f.Soubor1->text(), QStringLiteral("Soubor"));
+  ASSERT_NE(f.Soubor1->menu(), nullptr);
+  EXPECT_EQ(f.Soubor1->menu()->actions(), QList<QAction*>({f.Pijmout1, f.Vyslat1}));
+  EXPECT_EQ(f.Pijmout1->text(), QStringLiteral("Přijmout"));
+  EXPECT_EQ(f.Vyslat1->text(), QStringLiteral("Vyslat"));
+  EXPECT_EQ(bar[1], f.Nastaven1);
+  EXPECT_EQ(f.Nastaven1->text(), QStringLiteral("Nastavení"));
+  EXPECT_EQ(f.Nastaven1->menu(), nullptr);
+  EXPECT_EQ(bar[2], f.Konec1);
+  EXPECT_EQ(f.Konec1->text(), QStringLiteral("Konec"));
+  EXPECT_EQ(bar[3], f.Oaplikaci1);
+  EXPECT_EQ(f.Oaplikaci1->text(), QStringLiteral("O aplikaci"));
+
+  EXPECT_EQ(f.Splitter1->widget(0), f.Panel1);
+  EXPECT_EQ(f.Splitter1->widget(1), f.Memo1);
+  EXPECT_EQ(f.Splitter1->sizes()[0], 149);
+  EXPECT_EQ(f.Splitter1->handleWidth(), 3);
+  EXPECT_EQ(f.Splitter2->widget(0), f.Panel2);
+  EXPECT_EQ(f.Splitter2->widget(1), f.FileListBox1);
+  EXPECT_EQ(f.Splitter2->sizes()[0], 169);
+  EXPECT_EQ(f.Splitter2->handleWidth(), 3);
+  EXPECT_EQ(f.DriveComboBox1->parentWidget(), f.Panel2);
+  EXPECT_EQ(f.DirectoryListBox1->parentWidget(), f.Panel2);
+  EXPECT_EQ(f.DirectoryListBox1->PopupMenu, f.PopupMenu1);
+  EXPECT_EQ(f.FileListBox1->PopupMenu, f.PopupMenu2);
+  EXPECT_EQ(f.PopupMenu1->actions(), QList<QAction*>({f.VytvoitAdres1, f.Smazatadres1}));
+  EXPECT_EQ(f.VytvoitAdres1->text(), QStringLiteral("Vytvořit adresář"));
+  EXPECT_EQ(f.Smazatadres1->text(), QStringLiteral("Smazat adresář"));
+  EXPECT_EQ(f.PopupMenu2->actions(), QList<QAction*>({f.MenuItem4, f.MenuItem5}));
+  EXPECT_EQ(f.MenuItem4->text(), QStringLiteral("Smazat soubor"));
+  EXPECT_EQ(f.MenuItem5->text(), QStringLiteral("Přejmenovat soubor"));
+
+  const QFontMetrics memoFont(f.Memo1->font());  // every letter as wide as the next
+  EXPECT_EQ(memoFont.horizontalAdvance(QLatin1Char('i')), memoFont.horizontalAdvance(QLatin1Char('W')));
+  EXPECT_EQ(f.Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
+  EXPECT_EQ(f.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(f.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  EXPECT_FALSE(f.Memo1->isReadOnly());
+  EXPECT_TRUE(f.Memo1->toPlainText().isEmpty());
+  EXPECT_EQ(f.StatusBar1, f.statusBar());
+  EXPECT_EQ(f.StatusBar1Panel0->parentWidget(), f.StatusBar1);
+  EXPECT_TRUE(f.StatusBar1Panel0->text().isEmpty());
+  EXPECT_EQ(f.SaveDialog1, nullptr);
+
+  EXPECT_FALSE(Receiving);
+  EXPECT_EQ(ReceivedCount, 0);
+  EXPECT_FALSE(Sending);
+}
+
+TEST_F(AppMainWindow, OwnsComPort1ClosedWithTheExchangesSettings) {
+  TComPort* port = form_->ComPort1;
+  ASSERT_NE(port, nullptr);
+  EXPECT_EQ(port->Name(), "ComPort1");
+  EXPECT_FALSE(port->Connected());
+  EXPECT_FALSE(port->IsLoading());
+  EXPECT_EQ(port->Port(), "COM1");
+  EXPECT_EQ(port->BaudRate(), br1200);
+  EXPECT_EQ(port->DataBits(), dbEight);
+  EXPECT_EQ(port->StopBits(), sbTwoStopBits);
+  EXPECT_EQ(port->Parity().Bits(), prNone);
+  const TComFlowControl& flow = port->FlowControl();
+  EXPECT_FALSE(flow.OutCTSFlow());
+  EXPECT_FALSE(flow.OutDSRFlow());
+  EXPECT_EQ(flow.ControlDTR(), dtrDisable);
+  EXPECT_EQ(flow.ControlRTS(), rtsDisable);
+  EXPECT_FALSE(flow.XonXoffOut());
+  EXPECT_FALSE(flow.XonXoffIn());
+  EXPECT_EQ(flow.FlowControl(), fcNone);
+  EXPECT_EQ(port->Events(), AllComEvents);
+  EXPECT_TRUE(static_cast<bool>(port->OnRxChar));
+  EXPECT_FALSE(static_cast<bool>(port->OnTxEmpty));
+  EXPECT_FALSE(static_cast<bool>(port->OnAfterOpen));
+}
+
+TEST_F(AppMainWindow, AboutSaysWhatTheProgramIs) {
+  answers_.Then(DialogAnswerer::Press(QStringLiteral("OK")));
+  form_->Oaplikaci1->trigger();
+  ASSERT_EQ(answers_.Seen().size(), 1u);
+  const SeenDialog& about = answers_.Seen()[0];
+  EXPECT_EQ(about.title, QStringLiteral(" O APLIKACI "));
+  EXPECT_EQ(about.icon, QMessageBox::Information);
+  EXPECT_EQ(about.buttons, QStringList({"OK"}));
+  EXPECT_TRUE(about.text.contains(QStringLiteral("Vazur")));
+  EXPECT_TRUE(about.text.contains(QCoreApplication::applicationVersion()));
+  EXPECT_TRUE(about.text.contains(QStringLiteral("ústředen VQ")));
+}
+
+TEST_F(AppMainWindow, ExitClosesTheWindow) {
+  form_->Konec1->trigger();
+  EXPECT_FALSE(form_ && form_->isVisible());
+  ProcessDeferredDeletes();
+  EXPECT_TRUE(form_.isNull());
+  EXPECT_EQ(Form1, nullptr);
+}
+
+TEST_F(AppMainWindow, ExitFromTheToolbarClosesAnOpenPort) {
+  std::shared_ptr<vdev::VirtualDevice> device = vdev::VirtualDevice::Register("COM1");
+  form_->ComPort1->Open();
+  ASSERT_TRUE(device->IsOpen());
+  device->Feed("bytes nobody reads\r");
+
+  QTest::mouseClick(form_->ToolButton6, Qt::LeftButton);
+  ProcessDeferredDeletes();
+  EXPECT_TRUE(form_.isNull());
+  EXPECT_FALSE(device->IsOpen());
+  vdev::VirtualDevice::Unregister("COM1");
+  EXPECT_EQ(answers_.Seen().size(), 0u);
+}
+
+namespace {
+
+// Throws from inside the event loop's delivery of one event.
+class Thrower : public QObject {
+ public:
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::User) throw Exception("Soubor nelze uložit: disk je plný");
+    return QObject::event(e);
+  }
+};
+
+}  // namespace
+
+TEST_F(AppMainWindow, AnExceptionInAnEventIsShownAndTheProgramGoesOn) {
+  Thrower thrower;
+  answers_.Then(DialogAnswerer::Press(QStringLiteral("OK")));
+  QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return answers_.Seen().size() == 1 && answers_.Pending() == 0; }));
+  const SeenDialog& report = answers_.Seen()[0];
+  EXPECT_EQ(report.title, QStringLiteral("Vazur"));
+  EXPECT_EQ(report.icon, QMessageBox::Critical);
+  EXPECT_EQ(report.text, QStringLiteral("Soubor nelze uložit: disk je plný"));
+  EXPECT_EQ(report.buttons, QStringList({"OK"}));
+
+  // Still working: the menu answers.
+  answers_.Then(DialogAnswerer::Press(QStringLiteral("OK")));
+  form_->Oaplikaci1->trigger();
+  EXPECT_EQ(answers_.Seen().size(), 2u);
+}
+
+TEST_F(AppMainWindow, ReportsFromOtherThreadsReachTheGui) {
+  answers_.Then(DialogAnswerer::Press(QStringLiteral("OK")));
+  std::thread worker([] { ReportError("Chyba na vlákně událostí"); });
+  worker.join();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return answers_.Seen().size() == 1 && answers_.Pending() == 0; }));
+  EXPECT_EQ(answers_.Seen()[0].text, QStringLiteral("Chyba na vlákně událostí"));
+  EXPECT_EQ(answers_.Seen()[0].icon, QMessageBox::Critical);
+
+  // A hand-over from another thread runs in the event loop, nested loops included.
+  std::atomic<bool> ran{false};
+  std::thread handOver([&] { SynchronizeCall([&] { ran = true; }); });
+  EXPECT_TRUE(ProcessEventsUntil([&] { return ran.load(); }));
+  handOver.join();
+}
