@@ -4,7 +4,9 @@
 #include "winapi/win32_registry.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <limits>
+#include <system_error>
 
 namespace {
 
@@ -87,7 +89,15 @@ std::vector<std::string> SplitList(const std::string& buffer, DWORD length) {
 
 }  // namespace
 
-TIniFile::TIniFile(std::string FileName) : fileName_(std::move(FileName)) {}
+TIniFile::TIniFile(std::string FileName) : fileName_(std::move(FileName)) {
+  // Windows would look for a bare name in its own folder; use the working
+  // directory everywhere, as anyone typing a relative name expects.
+  std::error_code error;
+  if (!fileName_.empty() && std::filesystem::path(fileName_).is_relative()) {
+    const auto absolute = std::filesystem::absolute(fileName_, error);
+    if (!error) fileName_ = absolute.string();
+  }
+}
 
 std::string TIniFile::ReadString(const std::string& Section, const std::string& Ident,
                                  const std::string& Default) const {
@@ -116,7 +126,15 @@ void TIniFile::Fail(const std::string& what) const {
 }
 
 void TIniFile::WriteString(const std::string& Section, const std::string& Ident, const std::string& Value) {
-  if (!WritePrivateProfileStringA(Section.c_str(), Ident.c_str(), Value.c_str(), fileName_.c_str())) {
+  // Readers trim blanks around a value and drop one pair of enclosing quotes;
+  // quoting such a value makes it read back exactly as written.
+  const bool needsQuotes =
+      !Value.empty() && (Value.front() == ' ' || Value.front() == '\t' || Value.back() == ' ' ||
+                         Value.back() == '\t' ||
+                         (Value.size() >= 2 && (Value.front() == '"' || Value.front() == '\'') &&
+                          Value.back() == Value.front()));
+  const std::string stored = needsQuotes ? "\"" + Value + "\"" : Value;
+  if (!WritePrivateProfileStringA(Section.c_str(), Ident.c_str(), stored.c_str(), fileName_.c_str())) {
     Fail("write \"" + Ident + "\" to section [" + Section + "]");
   }
 }

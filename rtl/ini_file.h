@@ -9,7 +9,8 @@
 // new contents are safely on disk; comments and other lines stay as they
 // were. Section and value names match ignoring ASCII case. Reads of a missing
 // file, section or value give the default. Writes that fail raise
-// EIniFileException naming the file, section and value.
+// EIniFileException naming the file, section and value. A relative file
+// name is taken from the working directory when the object is made.
 #pragma once
 
 #include "rtl/classes.h"
@@ -30,6 +31,8 @@ class TIniFile : public TObject {
   const std::string& FileName() const { return fileName_; }
 
   std::string ReadString(const std::string& Section, const std::string& Ident, const std::string& Default) const;
+  // A value with blanks at either end, or enclosed in quotes, is stored in
+  // quotes so that it reads back unchanged. Line breaks are refused.
   void WriteString(const std::string& Section, const std::string& Ident, const std::string& Value);
   // Decimal, or hexadecimal written as $1F or 0x1F; anything else (or a
   // number outside 32 bits) gives the default.

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -61,6 +62,26 @@ TEST_F(RtlIniFile, ValuesRoundTripAndMatchIgnoringCase) {
   // Rewriting through another spelling changes the one value, not a second copy.
   again.WriteString("comport1", "PORT", "COM4");
   EXPECT_EQ(ReadFile(path_), "[ComPort1]\nPort=COM4\nTimeouts.ReadInterval=-1\nFlag=1\n\n[Other]\nPort=elsewhere\n");
+}
+
+TEST_F(RtlIniFile, ValuesWithOuterBlanksOrQuotesReadBackUnchanged) {
+  TIniFile ini(path_.string());
+  for (const std::string value : {"  padded  ", "\ttab", "\"quoted\"", "'single'", "\"", "a \"b\" c", ""}) {
+    ini.WriteString("S", "V", value);
+    EXPECT_EQ(ini.ReadString("S", "V", "x"), value);
+  }
+  ini.WriteString("S", "V", " x");
+  EXPECT_EQ(ReadFile(path_), "[S]\nV=\" x\"\n");
+}
+
+TEST_F(RtlIniFile, RelativeNameIsTakenFromTheWorkingDirectory) {
+  const fs::path saved = fs::current_path();
+  fs::current_path(dir_);
+  TIniFile ini("relative.ini");
+  fs::current_path(saved);
+  EXPECT_EQ(fs::path(ini.FileName()), dir_ / "relative.ini");
+  ini.WriteString("S", "V", "1");
+  EXPECT_TRUE(fs::exists(dir_ / "relative.ini"));
 }
 
 TEST_F(RtlIniFile, MissingFileSectionOrValueGivesTheDefault) {
@@ -237,6 +258,7 @@ TEST_F(RtlIniFile, LeftoverTornTemporaryFileNeitherShowsNorBlocks) {
 
 TEST_F(RtlIniFile, ProcessKilledBeforeTheReplaceLeavesTheOldFile) {
   WriteFile(path_, "; keep\n[S]\nA=old\n");
+  std::fflush(nullptr);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -241,6 +242,7 @@ TEST_F(RtlRegistry, ProcessKilledBeforeTheReplaceLeavesTheOldStore) {
     reg.WriteString("Port", "COM1");
   }
   const std::string before = ReadFile(store_);
+  std::fflush(nullptr);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
