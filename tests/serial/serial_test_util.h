@@ -73,10 +73,14 @@ class MainLoop {
 // Collects what reaches the application's general error report.
 class ReportCapture {
  public:
-  ReportCapture() {
-    SetErrorReportHook([this](const std::string& message) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      messages_.push_back(message);
+  // Reports may come from the event thread; `loop` is woken for each.
+  explicit ReportCapture(MainLoop* loop = nullptr) {
+    SetErrorReportHook([this, loop](const std::string& message) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_.push_back(message);
+      }
+      if (loop) loop->Notify();
     });
   }
   ~ReportCapture() { SetErrorReportHook(nullptr); }
