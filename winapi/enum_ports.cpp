@@ -1,6 +1,7 @@
 // EnumPorts, level 1: the COM names CreateFile resolves, as "COMn:".
 #include "winapi/kernel_object.h"
 #include "winapi/port_names.h"
+#include "winapi/virtual_registry.h"
 
 #include <cstring>
 
@@ -12,6 +13,7 @@ BOOL EnumPortsA(LPSTR serverName, DWORD level, LPBYTE ports, DWORD bufSize, LPDW
   *returned = 0;
   if (serverName != nullptr && serverName[0] != '\0') return Fail(ERROR_INVALID_PARAMETER);
   if (level != 1) return Fail(ERROR_INVALID_LEVEL);
+  if (const DWORD error = winapi::TakeEnumPortsFailure()) return Fail(error);  // a test asked for it
 
   std::vector<std::string> names;
   for (const auto& p : winapi::CurrentPorts()) names.push_back(p.name + ":");

@@ -155,7 +155,8 @@ std::vector<PortEntry> CurrentPorts() {
     mappedPaths.insert(CanonicalPath(path));
   }
   int next = 1;
-  for (const std::string& device : MachineDevices()) {
+  const std::vector<std::string> machine = MachinePortsHidden() ? std::vector<std::string>() : MachineDevices();
+  for (const std::string& device : machine) {
     if (mappedPaths.count(CanonicalPath(device))) continue;
     while (next <= 255 && ports.count(next)) ++next;
     if (next > 255) break;

@@ -190,6 +190,9 @@ class Device : public VirtualDevice {
 struct Registry {
   std::mutex mu;
   std::map<std::string, std::weak_ptr<Device>> devices;
+  DWORD enumPortsError = 0;
+  int enumPortsFailures = 0;  // -1: every call
+  bool machinePortsHidden = false;
 };
 
 Registry& TheRegistry() {
@@ -232,9 +235,36 @@ void VirtualDevice::Unregister(const std::string& portName) {
   r.devices.erase(RegistryName(portName));
 }
 
+void FailEnumPorts(DWORD winError, int times) {
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  r.enumPortsError = times == 0 ? 0 : winError;
+  r.enumPortsFailures = times;
+}
+
+void HideMachinePorts(bool hide) {
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  r.machinePortsHidden = hide;
+}
+
 }  // namespace vdev
 
 namespace winapi {
+
+bool MachinePortsHidden() {
+  vdev::Registry& r = vdev::TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  return r.machinePortsHidden;
+}
+
+DWORD TakeEnumPortsFailure() {
+  vdev::Registry& r = vdev::TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mu);
+  if (r.enumPortsError == 0 || r.enumPortsFailures == 0) return 0;
+  if (r.enumPortsFailures > 0) --r.enumPortsFailures;
+  return r.enumPortsError;
+}
 
 std::vector<std::string> VirtualDeviceNames() {
   vdev::Registry& r = vdev::TheRegistry();

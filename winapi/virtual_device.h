@@ -61,4 +61,12 @@ class VirtualDevice {
   virtual void Unplug() = 0;
 };
 
+// Makes EnumPorts fail with `winError`: the next `times` calls, or every
+// call when -1; 0 ends it.
+void FailEnumPorts(DWORD winError, int times = -1);
+
+// Leaves the machine's own serial devices out of the port map (and so out of
+// EnumPorts), so a test sees only its registered devices and VAZUR_PORT_MAP.
+void HideMachinePorts(bool hide);
+
 }  // namespace vdev
