@@ -39,6 +39,11 @@ TComSetupFrm::TComSetupFrm(QWidget* parent) : QDialog(parent) {
   GroupBox1 = new QGroupBox(QStringLiteral(" Nastavení "), this);
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
   GroupBox1->setGeometry(8, 8, 217, 169);
+  // The caption sits on the frame's top line, leaving the lists room below it.
+  GroupBox1->setStyleSheet(QStringLiteral(
+      "QGroupBox#GroupBox1 { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+      "QGroupBox#GroupBox1::title { subcontrol-origin: margin; subcontrol-position: top left; left: 6px;"
+      " padding: 0px; background-color: palette(window); }"));
 
   const std::array<QString, 6> captions = {QStringLiteral("Port"),      QStringLiteral("Rychlost"),
                                            QStringLiteral("Data bitů"), QStringLiteral("Stop bitů"),
@@ -49,12 +54,14 @@ TComSetupFrm::TComSetupFrm(QWidget* parent) : QDialog(parent) {
 
   for (int i = 0; i < 6; ++i) {
     QLabel* label = new QLabel(captions[i], GroupBox1);
+    label->setFont(f);  // the group's style sheet would otherwise cut the font off
     label->setObjectName(QStringLiteral("Label%1").arg(i + 1));
     label->adjustSize();
     label->move(8, 24 + 24 * i);
     *labels[i] = label;
 
     TComComboBox* combo = new TComComboBox(GroupBox1);
+    combo->setFont(f);
     combo->setObjectName(QStringLiteral("Combo%1").arg(i + 1));
     combo->setGeometry(80, 16 + 24 * i, kComboWidth, kComboHeight);
     label->setBuddy(combo);
