@@ -7,21 +7,21 @@
 #include <QTextDocument>
 
 QString DumpBytesToText(std::string_view bytes) {
-  QString text = DecodeCp1250(bytes);
-  // Line ends are single code units, so normalising in place only shrinks.
-  char16_t* data = reinterpret_cast<char16_t*>(text.data());
-  const qsizetype n = text.size();
-  qsizetype out = 0;
-  for (qsizetype i = 0; i < n; ++i) {
-    const char16_t c = data[i];
-    if (c == u'\r') {
-      data[out++] = u'\n';
-      if (i + 1 < n && data[i + 1] == u'\n') ++i;
+  // One pass: decode and turn each line end into '\n' (only ever shrinks).
+  QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
+  char16_t* const begin = reinterpret_cast<char16_t*>(text.data());
+  char16_t* out = begin;
+  const size_t n = bytes.size();
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char b = static_cast<unsigned char>(bytes[i]);
+    if (b == '\r') {
+      *out++ = u'\n';
+      if (i + 1 < n && bytes[i + 1] == '\n') ++i;
     } else {
-      data[out++] = c;
+      *out++ = b == 0 ? kNulSymbol : kCp1250ToUnicode[b];
     }
   }
-  text.truncate(out);
+  text.truncate(out - begin);
   return text;
 }
 

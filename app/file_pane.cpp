@@ -254,6 +254,7 @@ int VolumeIndexFor(const std::vector<Volume>& volumes, const QString& path) {
 
 TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
+  setIconSize(QSize(16, 16));
   setItemDelegate(new IndentDelegate(this));
 }
 
@@ -305,7 +306,8 @@ void TDirectoryListBox::OpenHighlighted() {
 }
 
 void TDirectoryListBox::mousePressEvent(QMouseEvent* event) {
-  // A right click only opens the pop-up menu; the highlight stays.
+  // A right click only opens the pop-up menu; the highlight stays. Left
+  // unaccepted, the press turns into the context menu request.
   if (event->button() == Qt::RightButton) return event->accept();
   QListWidget::mousePressEvent(event);
 }
@@ -340,6 +342,7 @@ void TDirectoryListBox::contextMenuEvent(QContextMenuEvent* event) {
 
 TFileListBox::TFileListBox(QWidget* parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
+  setIconSize(QSize(16, 16));
 }
 
 void TFileListBox::SetDirectory(const QString& directory) {
