@@ -621,9 +621,11 @@ BOOL CommPort::SetState(const DCB* dcb) {
   // The checks of the Windows serial driver.
   if (d.BaudRate == 0 || d.ByteSize < 5 || d.ByteSize > 8 || d.Parity > SPACEPARITY || d.StopBits > TWOSTOPBITS ||
       (d.StopBits == ONE5STOPBITS && d.ByteSize != 5) || (d.StopBits == TWOSTOPBITS && d.ByteSize == 5) ||
-      d.fDtrControl > DTR_CONTROL_HANDSHAKE || ((d.fOutX || d.fInX) && d.XonChar == d.XoffChar) ||
-      d.XonLim > rx_.size() || d.XoffLim > rx_.size())
+      d.fDtrControl > DTR_CONTROL_HANDSHAKE || ((d.fOutX || d.fInX) && d.XonChar == d.XoffChar))
     return Fail(ERROR_INVALID_PARAMETER);
+  // The limits matter only where the receive side throttles the sender.
+  const bool throttles = d.fInX || d.fDtrControl == DTR_CONTROL_HANDSHAKE || d.fRtsControl == RTS_CONTROL_HANDSHAKE;
+  if (throttles && (d.XonLim > rx_.size() || d.XoffLim > rx_.size())) return Fail(ERROR_INVALID_PARAMETER);
   if (lost_) return Fail(lost_);
   if (DWORD e = backend_->ApplyState(d)) return Fail(e);
   dcb_ = d;

@@ -188,8 +188,8 @@ class TermiosBackend : public LineBackend {
   DWORD MakeRaw() {
     termios t{};
     if (tcgetattr(fd_, &t) != 0) return ErrorFromIoErrno(errno);
-    t.c_iflag &= (IXON | IXOFF | INPCK);
-    t.c_iflag |= PARMRK;
+    // Binary-safe until SetCommState says otherwise: no XON/XOFF, no checks.
+    t.c_iflag = PARMRK;
     t.c_oflag = 0;
     t.c_lflag = 0;
     t.c_cflag |= CREAD | CLOCAL;
