@@ -3,14 +3,19 @@
 #include "rtl/error_report.h"
 #include "serial/com_thread.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace {
 
 std::mutex g_dialogHookMutex;
+
+// Ports whose line-event handlers the current thread is running.
+thread_local std::vector<const TCustomComPort*> t_delivering;
 TShowSettingsDialogHook g_dialogHook;
 
 int32_t LastError() { return static_cast<int32_t>(GetLastError()); }
@@ -29,6 +34,14 @@ class TransferGuard {
 };
 
 }  // namespace
+
+TCustomComPort::DeliveryScope::DeliveryScope(const TCustomComPort* port) { t_delivering.push_back(port); }
+
+TCustomComPort::DeliveryScope::~DeliveryScope() { t_delivering.pop_back(); }
+
+bool TCustomComPort::InOwnHandler() const {
+  return std::find(t_delivering.begin(), t_delivering.end(), this) != t_delivering.end();
+}
 
 void SetShowSettingsDialogHook(TShowSettingsDialogHook hook) {
   std::lock_guard<std::mutex> lock(g_dialogHookMutex);
@@ -126,6 +139,8 @@ void TCustomComPort::StartEventThread() {
 
 void TCustomComPort::Close() {
   if (!connected_ || IsDesigning() || closing_) return;
+  if (threadCreated_ && InOwnHandler())
+    throw Exception("The port " + port_ + " cannot be closed from its own event handler");
   TriggerBeforeClose();
   ReportSignals(false);
   // A device that has gone away refuses the purge; the port is closed all
@@ -553,6 +568,7 @@ void TCustomComPort::HandleNotifyMessage(TMessage& Msg) {
   }
   // Result 1 tells the event thread to go on with the wait's other events.
   Msg.Result = 1;
+  DeliveryScope scope(this);
   try {
     switch (Msg.WParam) {
       case EV_RXCHAR: ProcessRxChar(); break;

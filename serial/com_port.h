@@ -55,6 +55,9 @@ class TCustomComPort : public TComponent {
   // Open: before-open, device, settings, event thread, after-open, signal
   // reports. Close: before-close, signals off, abort transfers, stop thread,
   // close device, after-close. Each does nothing in the target state.
+  // Close from inside one of the port's own line-event handlers would wait
+  // for itself: it raises Exception instead. A lost device still closes, and
+  // the refused purge (code 5) is raised afterwards.
   void Open();
   void Close();
   HANDLE DeviceHandle() const { return handle_; }
@@ -210,6 +213,17 @@ class TCustomComPort : public TComponent {
   friend class TComTimeouts;
   friend class TComBuffer;
   friend class TComThread;
+
+  // Marks the calling thread as running this port's event handlers, so a
+  // Close from inside one is refused instead of waiting for itself.
+  class DeliveryScope {
+   public:
+    explicit DeliveryScope(const TCustomComPort* port);
+    ~DeliveryScope();
+    DeliveryScope(const DeliveryScope&) = delete;
+    DeliveryScope& operator=(const DeliveryScope&) = delete;
+  };
+  bool InOwnHandler() const;
 
   bool CanApply() const;
   void StartEventThread();

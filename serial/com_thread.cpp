@@ -137,6 +137,7 @@ void TComThread::DispatchEvents() {
 
 void TComThread::DeliverEvents() {
   TCustomComPort& port = *comPort_;
+  TCustomComPort::DeliveryScope scope(comPort_);
   for (TComEvent event : kDeliveryOrder) {
     if (!signalledEvents_.Contains(event)) continue;
     switch (event) {

@@ -202,10 +202,34 @@ TEST_P(SerialEventsTest, HandlerFailureIsReportedAndTheLineStillWatched) {
   EXPECT_EQ(TakeLog(), (std::vector<std::string>{"txempty", "break"}));
 }
 
-TEST_P(SerialEventsTest, LostDeviceLeavesThePortClosable) {
+TEST_P(SerialEventsTest, CloseFromItsOwnHandlerIsRefused) {
+  ReportCapture reports(&loop_);
+  port_.OnRxChar = [this](TObject*, int32_t) {
+    Log("rxchar");
+    port_.Close();
+  };
+  port_.Open();
+  device_->Feed("q");
+  ASSERT_TRUE(loop_.Pump([&] { return !reports.Messages().empty(); }));
+  EXPECT_EQ(reports.Messages(),
+            std::vector<std::string>{"The port COM6 cannot be closed from its own event handler"});
+  EXPECT_TRUE(port_.Connected());
+  port_.OnRxChar = nullptr;
+  port_.Close();
+  EXPECT_FALSE(port_.Connected());
+}
+
+// A removed device makes every wait fail at once: the thread must pause,
+// tell the user once, and still stop when asked.
+TEST_P(SerialEventsTest, LostDeviceIsPacedReportedAndClosable) {
   ReportCapture reports(&loop_);
   port_.Open();
+  device_->ClearCalls();
   device_->Unplug();
+  ASSERT_TRUE(loop_.Pump([&] { return !reports.Messages().empty(); }));
+  EXPECT_EQ(reports.Messages(), std::vector<std::string>{"Waiting for line events on COM6 failed (win error code: 1167)"});
+  // Two failed waits before the report: no spinning.
+  EXPECT_LE(device_->CountOf("WaitCommEvent"), 3);
   try {
     port_.Close();
   } catch (const EComPort& e) {
@@ -214,6 +238,7 @@ TEST_P(SerialEventsTest, LostDeviceLeavesThePortClosable) {
   EXPECT_FALSE(port_.Connected());
   EXPECT_FALSE(port_.ThreadCreated());
   EXPECT_EQ(port_.DeviceHandle(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(reports.Messages().size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(SyncMethods, SerialEventsTest, ::testing::Values(smThreadSync, smWindowSync, smNone),
