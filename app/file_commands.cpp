@@ -11,6 +11,9 @@
 #include <QFileInfo>
 #include <QPlainTextEdit>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 // Splits a path after its last separator (or a drive colon).
