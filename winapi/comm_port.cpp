@@ -372,6 +372,7 @@ void CommPort::ServiceWrites(Clock::time_point now) {
         }
         if (n == 0) break;
         op.done += static_cast<DWORD>(n);
+        written_ += static_cast<uint64_t>(n);
         txPendingEmpty_ = true;
       }
     }
@@ -775,7 +776,10 @@ std::optional<CommPort::Clock::time_point> CommPort::NextDeadline() const {
     consider(reads_.front()->total);
     consider(reads_.front()->interval);
   }
-  if (!writes_.empty()) consider(writes_.front()->total);
+  if (!writes_.empty()) {
+    consider(writes_.front()->total);
+    consider(writeRetry_);
+  }
   return next;
 }
 
@@ -786,7 +790,8 @@ void CommPort::ServiceLoop() {
     pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd, 0, 0}};
     if (fd >= 0) {
       if (!InputFlowControl() || rxUsed_ < rx_.size()) fds[1].events |= POLLIN;
-      if (!writes_.empty() && !OutputHeld()) fds[1].events |= POLLOUT;
+      if (!writes_.empty() && !OutputHeld() && (!writeRetry_ || Clock::now() >= *writeRetry_))
+        fds[1].events |= POLLOUT;
     }
     int timeout = -1;
     if (auto next = NextDeadline()) {
@@ -814,7 +819,16 @@ void CommPort::ServiceLoop() {
       if (!lost_ && (re & (POLLHUP | POLLERR | POLLNVAL))) MarkLost(ERROR_DEVICE_NOT_CONNECTED);
     }
     const auto now = Clock::now();
+    const uint64_t before = written_;
+    const bool writable = fd >= 0 && ready > 0 && (fds[1].revents & POLLOUT);
+    if (writeRetry_ && now >= *writeRetry_) writeRetry_.reset();
     ServiceWrites(now);
+    if (writes_.empty() || written_ != before) {
+      writeBackoffMs_ = 5;
+    } else if (writable) {
+      writeRetry_ = now + std::chrono::milliseconds(writeBackoffMs_);
+      writeBackoffMs_ = std::min(writeBackoffMs_ * 2, 100);
+    }
     ServiceReads(now);
   }
 }

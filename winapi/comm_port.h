@@ -154,6 +154,11 @@ class CommPort : public KernelObject {
   std::deque<std::unique_ptr<Op>> writes_;
   std::unique_ptr<Op> wait_;
   bool txPendingEmpty_ = false;  // bytes were written since the last EV_TXEMPTY
+  uint64_t written_ = 0;          // bytes handed to the device, for progress checks
+  // A stopped pseudo-terminal (XOFF) polls writable but takes nothing; then
+  // writing is retried after a growing pause instead of spinning.
+  std::optional<Clock::time_point> writeRetry_;
+  int writeBackoffMs_ = 5;
   bool rtsToggleOn_ = false;
 };
 

@@ -90,11 +90,11 @@ int TrailingNumber(const std::string& name, size_t prefix) {
 
 // A ttyS node exists for every possible UART; only those with hardware behind
 // them have a known type.
-bool UartExists(const std::string& name) {
-  std::ifstream typeFile("/sys/class/tty/" + name + "/type");
+bool UartExists(const std::string& devDir, const std::string& sysDir, const std::string& name) {
+  std::ifstream typeFile(sysDir + "/class/tty/" + name + "/type");
   int type = 0;
   if (typeFile >> type) return type != PORT_UNKNOWN;
-  const int fd = open(("/dev/" + name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = open((devDir + "/" + name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   serial_struct info {};
   const bool exists = ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
@@ -102,11 +102,23 @@ bool UartExists(const std::string& name) {
   return exists;
 }
 
-// The machine's serial devices in numbering order.
-std::vector<std::string> MachineDevices() {
+// The kernel's console (console=ttyS0) is not a free port: numbering it
+// would let the program reconfigure the system console.
+std::set<std::string> ConsoleDevices(const std::string& sysDir) {
+  std::set<std::string> names;
+  std::ifstream active(sysDir + "/class/tty/console/active");
+  std::string name;
+  while (active >> name) names.insert(name);
+  return names;
+}
+
+}  // namespace
+
+std::vector<std::string> MachineDevices(const std::string& devDir, const std::string& sysDir) {
+  const std::set<std::string> consoles = ConsoleDevices(sysDir);
   static const char* const kGroups[] = {"ttyUSB", "ttyACM", "ttyS"};
   std::vector<std::pair<int, std::string>> groups[3];
-  if (DIR* dir = opendir("/dev")) {
+  if (DIR* dir = opendir(devDir.c_str())) {
     while (dirent* e = readdir(dir)) {
       const std::string name = e->d_name;
       for (int g = 0; g < 3; ++g) {
@@ -122,10 +134,13 @@ std::vector<std::string> MachineDevices() {
   for (int g = 0; g < 3; ++g) {
     std::sort(groups[g].begin(), groups[g].end());
     for (const auto& [n, name] : groups[g])
-      if (g < 2 || UartExists(name)) devices.push_back("/dev/" + name);
+      if (!consoles.count(name) && (g < 2 || UartExists(devDir, sysDir, name)))
+        devices.push_back(devDir + "/" + name);
   }
   return devices;
 }
+
+namespace {
 
 std::string CanonicalPath(const std::string& path) {
   char* real = realpath(path.c_str(), nullptr);
@@ -155,7 +170,8 @@ std::vector<PortEntry> CurrentPorts() {
     mappedPaths.insert(CanonicalPath(path));
   }
   int next = 1;
-  const std::vector<std::string> machine = MachinePortsHidden() ? std::vector<std::string>() : MachineDevices();
+  const std::vector<std::string> machine =
+      MachinePortsHidden() ? std::vector<std::string>() : MachineDevices("/dev", "/sys");
   for (const std::string& device : machine) {
     if (mappedPaths.count(CanonicalPath(device))) continue;
     while (next <= 255 && ports.count(next)) ++next;

@@ -1,7 +1,7 @@
 // Which device each COM name stands for (POSIX builds): VAZUR_PORT_MAP
 // ("COM1=/dev/ttyUSB0,COM2=/dev/pts/3") first, then the machine's serial
 // devices numbered from COM1 up (USB and ACM adapters, then UARTs that
-// exist), skipping names the map already uses. Virtual test devices
+// exist, leaving out the system console), skipping names the map already uses. Virtual test devices
 // registered under a name take that name over.
 #pragma once
 

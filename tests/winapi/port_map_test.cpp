@@ -1,11 +1,17 @@
 // COM names: VAZUR_PORT_MAP, automatic numbering, EnumPorts.
 #include "winapi/port_map.h"
+#include "winapi/port_names.h"
 #include "winapi/win32.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <set>
 #include <vector>
 
@@ -43,6 +49,26 @@ TEST_F(WinapiPortMap, EnvironmentEntriesAndMalformedOnes) {
   }
   EXPECT_TRUE(names.count("COM52"));
   EXPECT_TRUE(names.count("COM53"));
+}
+
+TEST_F(WinapiPortMap, MachineDevicesInNumberingOrder) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::temp_directory_path() / ("vazur-ports-" + std::to_string(getpid()));
+  fs::create_directories(root / "dev");
+  for (const char* n : {"ttyUSB10", "ttyUSB2", "ttyACM0", "ttyS0", "ttyS1", "ttyS2", "ttyS3", "ttyUSBx", "tty0"})
+    std::ofstream(root / "dev" / n).put('\n');
+  auto put = [&](const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << text;
+  };
+  put(root / "sys/class/tty/ttyS0/type", "4\n");  // the console
+  put(root / "sys/class/tty/ttyS1/type", "0\n");  // no UART behind it
+  put(root / "sys/class/tty/ttyS2/type", "4\n");
+  put(root / "sys/class/tty/console/active", "tty0 ttyS0\n");
+  const std::string dev = (root / "dev").string();
+  EXPECT_EQ(winapi::MachineDevices(dev, (root / "sys").string()),
+            (std::vector<std::string>{dev + "/ttyUSB2", dev + "/ttyUSB10", dev + "/ttyACM0", dev + "/ttyS2"}));
+  fs::remove_all(root);
 }
 
 TEST_F(WinapiPortMap, MachineDevicesAreNumberedAroundTheMap) {
