@@ -15,9 +15,11 @@ struct Waiter {
 
 namespace {
 
+// The table and the event lock live until the process ends, so that devices
+// still open at exit are never torn down while their threads run.
 std::mutex& EventLock() {
-  static std::mutex m;
-  return m;
+  static auto* m = new std::mutex;
+  return *m;
 }
 
 struct HandleTable {
@@ -27,8 +29,8 @@ struct HandleTable {
 };
 
 HandleTable& Table() {
-  static HandleTable t;
-  return t;
+  static auto* t = new HandleTable;
+  return *t;
 }
 
 thread_local DWORD lastError = ERROR_SUCCESS;
