@@ -13,15 +13,16 @@ constexpr int kAttempts = 4;
 
 }  // namespace
 
+// The 8-bit variants by name, whatever the build's character set: the list is of std::string.
 void EnumerateComPorts(std::vector<std::string>& Ports) {
   DWORD needed = 0;
   DWORD returned = 0;
-  if (EnumPorts(nullptr, 1, nullptr, 0, &needed, &returned)) return;  // no ports at all
+  if (EnumPortsA(nullptr, 1, nullptr, 0, &needed, &returned)) return;  // no ports at all
   DWORD error = GetLastError();
   std::vector<BYTE> buffer;
   for (int attempt = 0; attempt < kAttempts && error == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
     buffer.assign(needed, 0);
-    if (EnumPorts(nullptr, 1, buffer.empty() ? nullptr : buffer.data(), needed, &needed, &returned)) {
+    if (EnumPortsA(nullptr, 1, buffer.empty() ? nullptr : buffer.data(), needed, &needed, &returned)) {
       error = ERROR_SUCCESS;
       break;
     }
@@ -30,8 +31,8 @@ void EnumerateComPorts(std::vector<std::string>& Ports) {
   if (error != ERROR_SUCCESS) throw EComPort(ecEnumPortsFailed, static_cast<int32_t>(error));
 
   for (DWORD i = 0; i < returned; ++i) {
-    PORT_INFO_1 info;
-    std::memcpy(&info, buffer.data() + i * sizeof(PORT_INFO_1), sizeof info);
+    PORT_INFO_1A info;
+    std::memcpy(&info, buffer.data() + i * sizeof(PORT_INFO_1A), sizeof info);
     if (info.pName == nullptr) continue;
     const std::string name(info.pName);
     if (name.compare(0, 3, "COM") != 0) continue;

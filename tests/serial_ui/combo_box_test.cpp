@@ -260,6 +260,21 @@ TEST_F(SerialUiPortList, EnumerationFailureRaisesCode15) {
   EXPECT_THROW(EnumerateComPorts(names), EComPort);
   EXPECT_NO_THROW(EnumerateComPorts(names));
   EXPECT_NE(std::find(names.begin(), names.end(), "COM1"), names.end());
+
+  // A list that grew between the size query and the listing is asked for
+  // again; one that never fits fails instead of looping.
+  names.clear();
+  vdev::FailEnumPorts(ERROR_INSUFFICIENT_BUFFER, 2);
+  EXPECT_NO_THROW(EnumerateComPorts(names));
+  EXPECT_EQ(names, (Items{"COM1"}));
+  vdev::FailEnumPorts(ERROR_INSUFFICIENT_BUFFER);
+  try {
+    EnumerateComPorts(names);
+    FAIL() << "no exception";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), 15);
+    EXPECT_EQ(e.WinErrorCode(), static_cast<int32_t>(ERROR_INSUFFICIENT_BUFFER));
+  }
 }
 
 }  // namespace
