@@ -29,7 +29,7 @@ constexpr TComEvent kDeliveryOrder[] = {evRxChar, evTxEmpty, evBreak, evRing, ev
 
 }  // namespace
 
-TComThread::TComThread(TCustomComPort* AComPort) : TThread(true), comPort_(AComPort) {
+TComThread::TComThread(TCustomComPort* AComPort) : TThread(true), comPort_(AComPort), portName_(AComPort->Port()) {
   stopEvent_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
   if (!stopEvent_) throw EComPort(ecAsyncCheck, static_cast<int32_t>(GetLastError()));
   SetCommMask(comPort_->handle_, EventSetToMask(comPort_->events_));
@@ -75,7 +75,7 @@ void TComThread::Execute() {
     if (WaitForSingleObject(stopEvent_, pause) != WAIT_TIMEOUT) return false;
     if (repeated && !failureReported) {
       failureReported = true;
-      ReportError("Waiting for line events on " + comPort_->port_ + " failed (win error code: " +
+      ReportError("Waiting for line events on " + portName_ + " failed (win error code: " +
                   std::to_string(static_cast<int32_t>(error)) + ")");
     }
     return true;

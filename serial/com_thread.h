@@ -6,6 +6,8 @@
 #include "serial/com_types.h"
 #include "winapi/win32.h"
 
+#include <string>
+
 class TCustomComPort;
 
 class TComThread : public TThread {
@@ -31,6 +33,7 @@ class TComThread : public TThread {
   void SendEvents();
 
   TCustomComPort* comPort_;
+  std::string portName_;  // for messages; the port's own may change meanwhile
   HANDLE stopEvent_ = nullptr;
   TComEvents signalledEvents_;
 };
