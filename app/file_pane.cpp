@@ -393,6 +393,13 @@ void TFileListBox::mouseReleaseEvent(QMouseEvent* event) {
   }
 }
 
+void TFileListBox::focusInEvent(QFocusEvent* event) {
+  QListWidget::focusInEvent(event);
+  // Qt makes the first row current (unselected) on focus, so the first arrow
+  // key would skip it; with nothing highlighted, nothing is current.
+  if (selectedItems().isEmpty()) selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+}
+
 void TFileListBox::keyPressEvent(QKeyEvent* event) {
   QListWidgetItem* before = selectedItems().value(0);
   QListWidget::keyPressEvent(event);

@@ -221,6 +221,14 @@ TEST_F(AppFilePane, SelectingAFileShowsItWithEveryKindOfLineEnd) {
 TEST_F(AppFilePane, EachSelectionReadsTheFileAgain) {
   Write(QStringLiteral("a.nvr"), "puvodni\r\n");
   Write(QStringLiteral("b.nvr"), "druhy\r\n");
+  // From the keyboard, the first arrow key reaches the first file.
+  Form()->activateWindow();
+  Form()->FileListBox1->setFocus();
+  QTest::keyClick(Form()->FileListBox1, Qt::Key_Down);
+  EXPECT_EQ(Form()->FileListBox1->HighlightedName(), QStringLiteral("a.nvr"));
+  ASSERT_EQ(Memo(), QStringLiteral("puvodni\n"));
+
+  Form()->Memo1->clear();
   ClickFile(QStringLiteral("a.nvr"));
   ASSERT_EQ(Memo(), QStringLiteral("puvodni\n"));
 
