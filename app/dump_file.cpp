@@ -39,8 +39,7 @@ std::optional<UnencodableChar> FindUnencodable(const QStringList& lines) {
 
 QString UnencodableMessage(const UnencodableChar& bad) {
   const char32_t code = bad.character.toUcs4().value(0);
-  return QStringLiteral("Řádek %1 obsahuje na pozici %2 znak „%3“ (U+%4), který nelze zapsat v kódu "
-                        "Windows-1250. Opravte řádek a akci opakujte.")
+  return QStringLiteral("Řádek %1 obsahuje na pozici %2 znak „%3“ (U+%4), který v kódu Windows-1250 není.")
       .arg(bad.line + 1)
       .arg(bad.column + 1)
       .arg(bad.character)
@@ -54,7 +53,9 @@ std::string EncodeDumpLines(const QStringList& lines) {
   bytes.reserve(static_cast<size_t>(total));
   for (qsizetype i = 0; i < lines.size(); ++i) {
     const std::optional<std::string> encoded = EncodeCp1250(lines[i]);
-    if (!encoded) throw Exception(UnencodableMessage(*FindUnencodable(lines[i], i)).toStdString());
+    if (!encoded)
+      throw Exception(
+          (UnencodableMessage(*FindUnencodable(lines[i], i)) + QStringLiteral(" Soubor nebyl uložen.")).toStdString());
     bytes += *encoded;
     bytes += "\r\n";
   }

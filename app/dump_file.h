@@ -20,11 +20,13 @@ struct UnencodableChar {
 std::optional<UnencodableChar> FindUnencodable(const QStringList& lines);
 std::optional<UnencodableChar> FindUnencodable(const QString& line, qsizetype lineIndex);
 
-// "Řádek 12 obsahuje znak „→“ (U+2192), ..." — says which line and why.
+// "Řádek 12 obsahuje na pozici 3 znak „→“ (U+2192), který v kódu
+// Windows-1250 není." — which line, where and what.
 QString UnencodableMessage(const UnencodableChar& bad);
 
-// The dump's bytes. Throws Exception with UnencodableMessage when a line
-// holds a character without a byte.
+// The dump's bytes: each line, then CR LF. Throws Exception with
+// UnencodableMessage (and that nothing was saved) when a line holds a
+// character without a byte.
 std::string EncodeDumpLines(const QStringList& lines);
 
 // Writes `bytes` to `path` through a temporary file in the same directory

@@ -8,11 +8,18 @@
 
 namespace {
 
-// A port whose device is gone fails every status query with an empty
-// receive queue; one that still holds bytes from before is still usable.
+// The driver's receive queue. The event thread waits while a handler runs,
+// and the reception's handler waits on the technician while "Data jsou
+// přijata" is shown: whatever the exchange sends meanwhile must fit here, as
+// the line has no flow control. 16 MiB is hours of a 1200 Bd line and a
+// whole large dump arriving at any speed.
+constexpr int32_t kReceiveQueueBytes = 16 * 1024 * 1024;
+
+// A port whose device has gone away fails the modem status query (a device
+// without modem lines reports them all off instead).
 bool DeviceGone(TComPort& port) {
   try {
-    port.InputCount();
+    port.ModemStatus();
     return false;
   } catch (const EComPort&) {
     return true;
@@ -31,6 +38,7 @@ bool OpenComPortForCommand(TForm1& form) {
         // The purge of a vanished device may fail; the port is closed anyway.
       }
     }
+    if (port.Buffer().InputSize() < kReceiveQueueBytes) port.Buffer().SetInputSize(kReceiveQueueBytes);
     port.Open();
   } catch (const std::exception&) {
     ShowPlainMessage(&form, QStringLiteral("Port nelze otevřít, upravte nastavení!"));

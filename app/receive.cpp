@@ -39,6 +39,9 @@ constexpr const char* kConfirmedFilter = "confirmedFilter";
 // The exchange ends its dump with this, as a line of its own or not.
 constexpr std::string_view kEndMark = "77";
 
+// Bytes read and shown at a time when many are waiting.
+constexpr int32_t kReadSlice = 64 * 1024;
+
 // Whether the "77" now waiting in RxBuffer (after the last complete line)
 // has already been announced, so that it is announced once, not at every
 // later event.
@@ -80,6 +83,34 @@ QFileDialog* SaveDialog(TForm1& form) {
                    [&form](const QString&) { Guarded([&form] { form.SaveDialog1TypeChange(); }); });
   form.SaveDialog1 = dialog;
   return dialog;
+}
+
+// Takes every complete line out of RxBuffer, in order (lines that arrived
+// together must not wait for later events, which may never come once the
+// exchange is done), and shows them all in one edit of the pane. Notes in
+// `endMark` an end mark line that was not announced while it waited for its
+// CR (`tailAnnounced`).
+void TakeLines(TForm1& form, bool& endMark, bool& tailAnnounced) {
+  QString lines;
+  int32_t taken = 0;
+  size_t start = 0;
+  for (size_t cr; (cr = RxBuffer.find('\r', start)) != std::string::npos; start = cr + 1) {
+    std::string line = RxBuffer.substr(start, cr - start);
+    std::erase(line, '\n');
+    if (line == kEndMark && !tailAnnounced) endMark = true;
+    tailAnnounced = false;
+    lines += DecodeCp1250(line);
+    lines += QLatin1Char('\n');
+    ++taken;
+  }
+  if (taken == 0) return;
+  RxBuffer.erase(0, start);
+  AppendLines(*form.Memo1, lines);
+  ReceivedCount += taken;
+  if (Form3) Form3->Label1->setText(QStringLiteral("Přijato vět: %1").arg(ReceivedCount));
+  // Repaint and let "Storno" through; no further port event can come in
+  // here, as the event thread waits for this handler.
+  QCoreApplication::processEvents();
 }
 
 }  // namespace
@@ -136,39 +167,22 @@ void TForm1::SaveDialog1TypeChange() {
 
 void TForm1::ComPort1RxChar(TObject* Sender, int32_t Count) {
   (void)Sender;
-  std::string received;
-  ComPort1->ReadText(received, Count);
-  RxBuffer += received;
-  if (!Receiving) return;
-
-  // Every complete line, in order: lines that arrived together must not
-  // wait for later events, which may never come once the exchange is done.
-  QString lines;
-  int32_t taken = 0;
+  // "Storno" pressed while this event is handled ends the reception for the
+  // bytes still to come, but this event still finishes its announcement.
+  const bool receiving = Receiving;
   bool endMark = false;
   bool tailAnnounced = EndMarkInTailAnnounced;
-  size_t start = 0;
-  for (size_t cr; (cr = RxBuffer.find('\r', start)) != std::string::npos; start = cr + 1) {
-    std::string line = RxBuffer.substr(start, cr - start);
-    std::erase(line, '\n');
-    // The end mark as a line of its own, unless it was announced already
-    // while it waited for its CR.
-    if (line == kEndMark && !tailAnnounced) endMark = true;
-    tailAnnounced = false;
-    lines += DecodeCp1250(line);
-    lines += QLatin1Char('\n');
-    ++taken;
+  // A large backlog is read in slices, each shown before the next is read,
+  // so that the window stays responsive; all Count bytes are read here.
+  for (int32_t left = Count; left > 0;) {
+    std::string received;
+    const int32_t read = ComPort1->ReadText(received, std::min(left, kReadSlice));
+    if (read <= 0) break;
+    left -= read;
+    RxBuffer += received;
+    if (Receiving) TakeLines(*this, endMark, tailAnnounced);
   }
-  RxBuffer.erase(0, start);
-
-  if (taken > 0) {
-    AppendLines(*Memo1, lines);
-    ReceivedCount += taken;
-    if (Form3) Form3->Label1->setText(QStringLiteral("Přijato vět: %1").arg(ReceivedCount));
-    // Repaint and let "Storno" through; no further port event can come in
-    // here, as the event thread waits for this handler.
-    QCoreApplication::processEvents();
-  }
+  if (!receiving) return;
 
   // "77" waiting after the last complete line: the end mark without a CR,
   // or split over two events.
@@ -176,4 +190,24 @@ void TForm1::ComPort1RxChar(TObject* Sender, int32_t Count) {
   if (tailMark && !tailAnnounced) endMark = true;
   EndMarkInTailAnnounced = tailMark;
   if (endMark) ShowPlainMessage(Form3 ? static_cast<QWidget*>(Form3) : this, QStringLiteral("Data jsou přijata"));
+}
+
+void CollectWaitingLines(TForm1& form) {
+  if (!Receiving || !form.ComPort1->Connected()) return;
+  bool endMark = false;
+  bool tailAnnounced = EndMarkInTailAnnounced;
+  try {
+    // What waits now, not what keeps streaming in meanwhile.
+    for (int32_t left = form.ComPort1->InputCount(); left > 0 && Receiving;) {
+      std::string received;
+      const int32_t read = form.ComPort1->ReadText(received, std::min(left, kReadSlice));
+      if (read <= 0) break;
+      left -= read;
+      RxBuffer += received;
+      TakeLines(form, endMark, tailAnnounced);
+    }
+  } catch (const EComPort&) {
+    // A dead port has nothing more to give; its loss is reported by the port.
+  }
+  EndMarkInTailAnnounced = tailAnnounced && RxBuffer.find(kEndMark) != std::string::npos;
 }

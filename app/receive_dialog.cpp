@@ -44,6 +44,7 @@ void TForm3::BitBtn1Click() {
     ~Reset() { flag = false; }
   } reset{saving_};
 
+  CollectWaitingLines(*owner_);
   Receiving = false;
   try {
     SaveDumpFile(owner_->StatusBar1Panel0->text(), MemoLines(*owner_->Memo1));

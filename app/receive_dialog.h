@@ -8,6 +8,11 @@ class QLabel;
 class QPushButton;
 class TForm1;
 
+// Takes the complete lines among the bytes the port holds right now into the
+// reception, so that what arrived before "Storno" (or before the line went
+// dead, when no further event comes) is shown and saved.
+void CollectWaitingLines(TForm1& form);
+
 class TForm3 : public QDialog {
   Q_OBJECT
 

@@ -1,4 +1,33 @@
-// The send command. Stand-in until the send dialog arrives.
+// The send command: the reminder to put the exchange into its loading state,
+// then the send dialog, which writes Memo1's lines to the port.
+#include "app/app_state.h"
+#include "app/dump_file.h"
+#include "app/dump_text.h"
 #include "app/main_window.h"
+#include "app/message_boxes.h"
+#include "app/port_access.h"
+#include "app/send_dialog.h"
 
-void TForm1::Vyslat1Click() {}
+#include <QPlainTextEdit>
+
+#include <memory>
+
+void TForm1::Vyslat1Click() {
+  ShowSystemBox(this, QMessageBox::Information, QStringLiteral(" INFORMACE "),
+                QStringLiteral("Na vysílači tónů nastavte \"4180\" a na CPU stiskněte tlačítko \"LOAD\" !"));
+  const QStringList lines = MemoLines(*Memo1);
+  if (lines.isEmpty()) return;
+  // A character typed into the pane that the exchange's code page lacks
+  // would go out altered: nothing is sent until the line is mended.
+  if (const std::optional<UnencodableChar> bad = FindUnencodable(lines)) {
+    ShowErrorBox(this, UnencodableMessage(*bad) + QStringLiteral(" Nic nebylo odesláno."));
+    return;
+  }
+  if (!OpenComPortForCommand(*this)) return;
+
+  auto sendDialog = std::make_unique<TForm2>(this);
+  Form2 = sendDialog.get();
+  sendDialog->exec();
+  sendDialog.reset();
+  Form2 = nullptr;
+}

@@ -409,7 +409,12 @@ int32_t TCustomComPort::WaitForTransfer(TAsyncTransfer* Transfer) {
     // Clears the driver's line-error state after a read. When the read itself
     // failed, that failure is the one worth reporting.
     if (ok)
-      InputCount();
+      try {
+        InputCount();
+      } catch (const EComPort&) {
+        // The device went away after the read: the bytes read stand, and the
+        // next call reports the loss.
+      }
     else
       try {
         InputCount();

@@ -1,0 +1,49 @@
+// The send dialog "Odesílání souboru do TÚ": sends Memo1's lines, each with
+// CR LF, when it is shown, with a gauge, the line counters and "Storno".
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class TForm1;
+
+class TForm2 : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TForm2(TForm1* owner);
+  ~TForm2() override;
+
+  QLabel* Label1 = nullptr;  // "Vysílá se soubor:"
+  QLabel* Label2 = nullptr;  // the file selected in the file list
+  QLabel* Label3 = nullptr;  // "Věta            z"
+  QLabel* Label4 = nullptr;  // index of the line just handled
+  QLabel* Label5 = nullptr;  // number of lines
+  QProgressBar* Gauge1 = nullptr;
+  QPushButton* BitBtn1 = nullptr;  // "Storno"
+
+  // The send loop; runs once, when the dialog is first shown. A failed write
+  // leaves it (the dialog stays open until "Storno").
+  void FormActivate();
+  // "Storno": stops the writing, closes the port and closes the dialog (at
+  // once, or when a running loop has counted through the remaining lines).
+  void BitBtn1Click();
+
+  // Only "Storno" ends the dialog: no close box, no Escape.
+  void reject() override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void PlaceCounters();
+
+  TForm1* owner_;
+  bool activated_ = false;
+  bool looping_ = false;
+  bool closeWhenDone_ = false;
+  bool closing_ = false;
+};

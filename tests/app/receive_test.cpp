@@ -1,0 +1,365 @@
+// The receive command against a recording device: the save dialog, the
+// characters-received handler, the receive dialog and the dump it saves.
+#include "app/app_state.h"
+#include "app/dump_text.h"
+#include "app/main_window.h"
+#include "app/receive_dialog.h"
+#include "app/send_dialog.h"
+#include "serial/serial.h"
+#include "tests/app/transfer_test_util.h"
+#include "winapi/virtual_device.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+namespace {
+
+const QString kEndMessage = QStringLiteral("Data jsou přijata");
+
+class AppReceive : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_.isValid());
+    ASSERT_TRUE(QDir::setCurrent(temp_.path()));
+    device_ = vdev::VirtualDevice::Register("COM1");
+    form_ = new TForm1;
+    form_->show();
+  }
+  void TearDown() override {
+    delete form_;
+    vdev::VirtualDevice::Unregister("COM1");
+    QDir::setCurrent(QDir::tempPath());
+  }
+
+  QString Path(const QString& name) const { return temp_.filePath(name); }
+  QStringList Lines() const { return MemoLines(*form_->Memo1); }
+  int Count(const QString& text) const {
+    int n = 0;
+    for (const SeenDialog& s : answers_.Seen()) n += s.text.contains(text) ? 1 : 0;
+    return n;
+  }
+
+  // Runs steps one after the other while the receive dialog is open: each
+  // waits (in the event loop) for its condition, then acts.
+  struct Step {
+    std::function<bool()> ready;
+    std::function<void()> act;
+  };
+  DialogAnswerer::Answer Script(std::vector<Step> steps) {
+    auto shared = std::make_shared<std::vector<Step>>(std::move(steps));
+    auto index = std::make_shared<size_t>(0);
+    return [this, shared, index](QWidget* dialog) {
+      auto* timer = new QTimer(dialog);
+      auto* deadline = new QTimer(dialog);
+      deadline->setSingleShot(true);
+      deadline->start(kPatienceMs);
+      timer->setInterval(2);
+      QObject::connect(timer, &QTimer::timeout, dialog, [=, this] {
+        if (*index >= shared->size()) return timer->stop();
+        Step& step = (*shared)[*index];
+        if (!step.ready()) {
+          if (deadline->isActive()) return;
+          scriptTimedOut_ = true;
+          timer->stop();
+          if (auto* d = qobject_cast<QDialog*>(dialog)) d->done(QDialog::Rejected);
+          return;
+        }
+        ++*index;
+        deadline->start(kPatienceMs);
+        step.act();
+      });
+      timer->start();
+    };
+  }
+  static std::function<bool()> Always() {
+    return [] { return true; };
+  }
+  void PressStorno() {
+    ASSERT_NE(Form3, nullptr);
+    Form3->BitBtn1->click();
+  }
+
+  QTemporaryDir temp_;
+  std::shared_ptr<vdev::VirtualDevice> device_;
+  QPointer<TForm1> form_;
+  DialogAnswerer answers_;
+  bool scriptTimedOut_ = false;
+};
+
+TEST_F(AppReceive, LinesArrivingTogetherAreAllShownCountedAndSaved) {
+  QString label;
+  answers_.Then(SaveAs(Path("dump.nvr")));
+  answers_.Then(Script({
+      {Always(), [&] { device_->Feed("AB\rCD\r"); }},
+      {[&] { return Lines().size() == 2; },
+       [&] {
+         label = Form3->Label1->text();
+         PressStorno();
+       }},
+  }));
+  form_->ToolButton1->click();
+  ASSERT_FALSE(scriptTimedOut_);
+  EXPECT_EQ(Lines(), QStringList({"AB", "CD"}));
+  EXPECT_EQ(label, QStringLiteral("Přijato vět: 2"));
+  EXPECT_EQ(ReceivedCount, 2);
+  EXPECT_EQ(ReadBytes(Path("dump.nvr")), "AB\r\nCD\r\n");
+  EXPECT_FALSE(Receiving);
+  EXPECT_EQ(Form3, nullptr);
+  EXPECT_TRUE(form_->ComPort1->Connected()) << "the port stays open after a reception";
+  EXPECT_EQ(form_->StatusBar1Panel0->text(), QDir::toNativeSeparators(Path("dump.nvr")));
+  EXPECT_EQ(form_->DirectoryListBox1->Directory(), QDir::toNativeSeparators(temp_.path()));
+  EXPECT_TRUE(form_->FileListBox1->HighlightName(QStringLiteral("dump.nvr"))) << "the file list was read again";
+  EXPECT_EQ(answers_.Unexpected(), 0);
+}
+
+TEST_F(AppReceive, LineEndsAreCrWithOrWithoutLf) {
+  QString firstLabel;
+  answers_.Then(SaveAs(Path("ends.txt")));
+  answers_.Then(Script({
+      {Always(), [&] { firstLabel = Form3->Label1->text(); device_->Feed("L1\r\nL2\r\n\r\n"); }},
+      {[&] { return Lines().size() == 3; }, [&] { device_->Feed("X\nY\nno end"); }},
+      // Nothing to wait for on screen: a further line proves the bytes before were taken.
+      {Always(), [&] { device_->Feed("\r"); }},
+      {[&] { return Lines().size() == 4; }, [&] { device_->Feed("tail without CR"); }},
+      {[&] { return form_->ComPort1->InputCount() == 0; }, [&] { PressStorno(); }},
+  }));
+  form_->ToolButton1->click();
+  ASSERT_FALSE(scriptTimedOut_);
+  EXPECT_EQ(firstLabel, QStringLiteral("Přijatých vět:"));
+  EXPECT_EQ(Lines(), QStringList({"L1", "L2", "", "XYno end"}));
+  EXPECT_EQ(ReadBytes(Path("ends.txt")), "L1\r\nL2\r\n\r\nXYno end\r\n") << "the unfinished line is not saved";
+}
+
+TEST_F(AppReceive, EndMarkIsAnnouncedOnceWhereverItStands) {
+  answers_.Then(SaveAs(Path("mark.nvr")));
+  answers_.Then(Script({
+      // "77" split over two events, waiting without its CR.
+      {Always(), [&] { device_->Feed("A\r7"); }},
+      {[&] { return Lines().size() == 1; }, [&] { device_->Feed("7"); }},
+      {[&] { return Count(kEndMessage) == 1; }, [&] { device_->Feed("\rB\r"); }},
+      // Its CR arriving later does not announce it again.
+      {[&] { return Lines().size() == 3; }, [&] { device_->Feed("C\r77\r"); }},
+      // The mark as a line of its own at the end of a burst.
+      {[&] { return Count(kEndMessage) == 2 && Lines().size() == 5; }, [&] { PressStorno(); }},
+  }));
+  answers_.Then(DialogAnswerer::Press("OK"));
+  answers_.Then(DialogAnswerer::Press("OK"));
+  form_->ToolButton1->click();
+  ASSERT_FALSE(scriptTimedOut_);
+  EXPECT_EQ(Lines(), QStringList({"A", "77", "B", "C", "77"}));
+  EXPECT_EQ(Count(kEndMessage), 2);
+  for (const SeenDialog& s : answers_.Seen())
+    if (s.text == kEndMessage) EXPECT_EQ(s.title, QStringLiteral("Vazur"));
+  EXPECT_EQ(ReadBytes(Path("mark.nvr")), "A\r\n77\r\nB\r\nC\r\n77\r\n");
+}
+
+TEST_F(AppReceive, StornoBeforeAnyLineWritesAnEmptyFileAndKeepsThePortOpen) {
+  WriteBytes(Path("old.nvr"), "old content\r\n");
+  answers_.Then(SaveAs(Path("old.nvr")));
+  answers_.Then(Script({{Always(), [&] { PressStorno(); }}}));
+  form_->ToolButton1->click();
+  ASSERT_FALSE(scriptTimedOut_);
+  EXPECT_TRUE(QFileInfo::exists(Path("old.nvr")));
+  EXPECT_EQ(ReadBytes(Path("old.nvr")), "");
+  EXPECT_TRUE(form_->ComPort1->Connected());
+  EXPECT_EQ(QDir(temp_.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"old.nvr"}))
+      << "no temporary file is left behind";
+}
+
+TEST_F(AppReceive, CancellingTheSaveDialogChangesNothing) {
+  form_->Memo1->setPlainText(QStringLiteral("kept\n"));
+  form_->StatusBar1Panel0->setText(QStringLiteral("before"));
+  ReceivedCount = 7;
+  answers_.Then(Reusable(DialogAnswerer::Press("Storno")));
+  form_->ToolButton1->click();
+  ASSERT_EQ(answers_.Seen().size(), 1u);
+  EXPECT_EQ(answers_.Seen()[0].title, QStringLiteral("Zadejte název souboru pro uložení"));
+  EXPECT_EQ(device_->CountOf("CreateFile"), 0);
+  EXPECT_FALSE(form_->ComPort1->Connected());
+  EXPECT_EQ(form_->Memo1->toPlainText(), QStringLiteral("kept\n"));
+  EXPECT_EQ(form_->StatusBar1Panel0->text(), QStringLiteral("before"));
+  EXPECT_EQ(ReceivedCount, 0);
+  EXPECT_FALSE(Receiving);
+}
+
+TEST_F(AppReceive, FileTypeChangeProposesTheNameAndItIsKeptForNextTime) {
+  QStringList names;
+  QStringList filters;
+  auto edit = [](QWidget* d) { return d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")); };
+  auto combo = [](QWidget* d) { return d->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")); };
+  answers_.Then(Reusable([&](QWidget* d) {
+    auto* dialog = qobject_cast<QFileDialog*>(d);
+    ASSERT_NE(dialog, nullptr);
+    filters = dialog->nameFilters();
+    names << edit(d)->text();
+    QTest::keyClick(combo(d), Qt::Key_Down);  // *.txt
+    names << edit(d)->text();
+    QTest::keyClick(combo(d), Qt::Key_Down);  // *.*
+    edit(d)->setText(QStringLiteral("typed"));
+    QTest::keyClick(combo(d), Qt::Key_Down);  // still *.*: no change, no new name
+    names << edit(d)->text();
+    QTest::keyClick(combo(d), Qt::Key_Up);  // *.txt
+    QTest::keyClick(combo(d), Qt::Key_Up);  // *.nvr
+    names << edit(d)->text();
+    QTest::keyClick(combo(d), Qt::Key_Down);  // *.txt, then cancel
+    DialogAnswerer::PressButton(d, QStringLiteral("Storno"));
+  }));
+  form_->ToolButton1->click();
+
+  QString nextName;
+  QString nextFilter;
+  answers_.Then(Reusable([&](QWidget* d) {
+    nextName = edit(d)->text();
+    nextFilter = qobject_cast<QFileDialog*>(d)->selectedNameFilter();
+    DialogAnswerer::PressButton(d, QStringLiteral("Storno"));
+  }));
+  form_->ToolButton1->click();
+
+  EXPECT_EQ(filters, QStringList({QStringLiteral("Binární výpis dat (*.nvr)"), QStringLiteral("Textový výpis dat (*.txt)"),
+                                  QStringLiteral("Všechny typy (*.*)")}));
+  EXPECT_EQ(names, QStringList({"Vazur", "Vazur.txt", "typed", "Vazur.nvr"}));
+  EXPECT_EQ(nextName, QStringLiteral("Vazur.txt")) << "the name set by the change is proposed again";
+  EXPECT_EQ(nextFilter, filters[0]) << "the filter of the last confirmed choice (none yet: the first)";
+  EXPECT_EQ(device_->CountOf("CreateFile"), 0);
+}
+
+TEST_F(AppReceive, TheChosenNameAndFilterAreProposedNextTime) {
+  answers_.Then(Reusable([&](QWidget* d) {
+    auto* dialog = qobject_cast<QFileDialog*>(d);
+    QTest::keyClick(d->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")), Qt::Key_Down);
+    dialog->selectFile(Path("chosen.txt"));
+    DialogAnswerer::PressButton(dialog, QStringLiteral("Uložit"));
+  }));
+  answers_.Then(Script({{Always(), [&] { PressStorno(); }}}));
+  form_->ToolButton1->click();
+  QString nextName, nextFilter;
+  answers_.Then(Reusable([&](QWidget* d) {
+    nextName = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
+    nextFilter = qobject_cast<QFileDialog*>(d)->selectedNameFilter();
+    DialogAnswerer::PressButton(d, QStringLiteral("Storno"));
+  }));
+  form_->ToolButton1->click();
+  EXPECT_TRUE(QFileInfo::exists(Path("chosen.txt")));
+  EXPECT_EQ(nextName, QStringLiteral("chosen.txt"));
+  EXPECT_EQ(nextFilter, QStringLiteral("Textový výpis dat (*.txt)"));
+}
+
+TEST_F(AppReceive, APortThatCannotBeOpenedIsReportedAndNothingStarts) {
+  device_->FailCall("CreateFile", ERROR_ACCESS_DENIED);
+  form_->Memo1->setPlainText(QStringLiteral("kept\n"));
+  answers_.Then(SaveAs(Path("never.nvr")));
+  answers_.Then(DialogAnswerer::Press("OK"));
+  form_->ToolButton1->click();
+  ASSERT_EQ(answers_.Seen().size(), 2u);
+  EXPECT_EQ(answers_.Seen()[1].text, QStringLiteral("Port nelze otevřít, upravte nastavení!"));
+  EXPECT_EQ(answers_.Seen()[1].title, QStringLiteral("Vazur"));
+  EXPECT_EQ(answers_.Seen()[1].icon, QMessageBox::NoIcon);
+  EXPECT_FALSE(Receiving);
+  EXPECT_FALSE(form_->ComPort1->Connected());
+  EXPECT_EQ(form_->Memo1->toPlainText(), QStringLiteral("kept\n"));
+  EXPECT_FALSE(QFileInfo::exists(Path("never.nvr")));
+}
+
+TEST_F(AppReceive, AFailedSaveKeepsTheReceptionSoStornoCanSaveAgain) {
+  const QString dir = Path("usb");
+  ASSERT_TRUE(QDir().mkdir(dir));
+  const QString target = dir + QStringLiteral("/dump.nvr");
+  bool openAfterFailure = false;
+  bool receivingAfterFailure = false;
+  answers_.Then(SaveAs(target));
+  answers_.Then(Script({
+      {Always(), [&] { device_->Feed("A\rB\r"); }},
+      {[&] { return Lines().size() == 2; },
+       [&] {
+         // The stick is pulled: the directory is gone.
+         ASSERT_TRUE(QDir::setCurrent(temp_.path()));
+         ASSERT_TRUE(QDir(dir).removeRecursively());
+         PressStorno();
+       }},
+      {[&] { return answers_.Seen().size() == 3; },
+       [&] {
+         openAfterFailure = Form3 && Form3->isVisible();
+         receivingAfterFailure = Receiving;
+         device_->Feed("C\r");
+       }},
+      {[&] { return Lines().size() == 3; },
+       [&] {
+         ASSERT_TRUE(QDir().mkdir(dir));
+         PressStorno();
+       }},
+  }));
+  answers_.Then(DialogAnswerer::Press("OK"));  // the error report
+  form_->ToolButton1->click();
+  ASSERT_FALSE(scriptTimedOut_);
+  ASSERT_EQ(answers_.Seen().size(), 3u);
+  EXPECT_TRUE(answers_.Seen()[2].text.contains(QStringLiteral("nelze vytvořit"))) << answers_.Seen()[2].text.toStdString();
+  EXPECT_TRUE(answers_.Seen()[2].text.contains(QDir::toNativeSeparators(target)));
+  EXPECT_EQ(answers_.Seen()[2].icon, QMessageBox::Critical);
+  EXPECT_TRUE(openAfterFailure);
+  EXPECT_TRUE(receivingAfterFailure);
+  EXPECT_FALSE(Receiving);
+  EXPECT_EQ(ReadBytes(target), "A\r\nB\r\nC\r\n");
+}
+
+TEST_F(AppReceive, EveryByteValueIsSavedAndSentBackUnchanged) {
+  std::string line;
+  for (int b = 0; b < 256; ++b)
+    if (b != '\r' && b != '\n') line += static_cast<char>(b);
+  answers_.Then(SaveAs(Path("bytes.nvr")));
+  answers_.Then(Script({
+      {Always(), [&] { device_->Feed(line + "\r"); }},
+      {[&] { return Lines().size() == 1; }, [&] { PressStorno(); }},
+  }));
+  form_->ToolButton1->click();
+  ASSERT_FALSE(scriptTimedOut_);
+  EXPECT_EQ(ReadBytes(Path("bytes.nvr")), line + "\r\n");
+  EXPECT_EQ(Lines()[0][0], QChar(0x2400)) << "NUL is shown as its symbol";
+
+  // Shown again from the file, then sent back.
+  ASSERT_TRUE(form_->FileListBox1->HighlightName(QStringLiteral("bytes.nvr")));
+  form_->FileListBox1Click();
+  device_->TakeWritten();
+  answers_.Then(DialogAnswerer::Press("OK"));
+  answers_.Then(When([] { return Form2 && Form2->Gauge1->value() == 1; },
+                     [](QWidget*) { Form2->BitBtn1->click(); }));
+  form_->ToolButton2->click();
+  EXPECT_EQ(device_->TakeWritten(), line + "\r\n");
+}
+
+TEST_F(AppReceive, TheDeviceVanishingIsReportedOnceAndNothingIsLost) {
+  answers_.Then(SaveAs(Path("lost.nvr")));
+  answers_.Then(Script({
+      {Always(), [&] { device_->Feed("A\rB\r"); }},
+      {[&] { return Lines().size() == 2; }, [&] { device_->Unplug(); }},
+      {[&] { return answers_.Seen().size() == 3; }, [&] { PressStorno(); }},
+  }));
+  answers_.Then(DialogAnswerer::Press("OK"));  // the loss
+  form_->ToolButton1->click();
+  ASSERT_FALSE(scriptTimedOut_);
+  EXPECT_EQ(ReadBytes(Path("lost.nvr")), "A\r\nB\r\n");
+
+  // The device is back: the next Receive opens it afresh.
+  auto fresh = vdev::VirtualDevice::Register("COM1");
+  answers_.Then(SaveAs(Path("again.nvr")));
+  answers_.Then(Script({
+      {Always(), [&] { fresh->Feed("C\r"); }},
+      {[&] { return Lines().size() == 1; }, [&] { PressStorno(); }},
+  }));
+  form_->ToolButton1->click();
+  ASSERT_FALSE(scriptTimedOut_);
+  EXPECT_EQ(fresh->CountOf("CreateFile"), 1);
+  EXPECT_EQ(ReadBytes(Path("again.nvr")), "C\r\n");
+  // One report for the loss, however long the dead port stayed open.
+  EXPECT_EQ(answers_.Seen().size(), 5u);
+  EXPECT_EQ(answers_.Unexpected(), 0);
+}
+
+}  // namespace

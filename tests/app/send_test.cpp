@@ -1,0 +1,210 @@
+// The send command against a recording device: the reminder, the progress
+// dialog and its send loop, "Storno", and what reaches the line.
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "app/send_dialog.h"
+#include "serial/serial.h"
+#include "tests/app/transfer_test_util.h"
+#include "winapi/virtual_device.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+namespace {
+
+const QString kReminder = QStringLiteral("Na vysílači tónů nastavte \"4180\" a na CPU stiskněte tlačítko \"LOAD\" !");
+
+class AppSend : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(temp_.isValid());
+    ASSERT_TRUE(QDir::setCurrent(temp_.path()));
+    device_ = vdev::VirtualDevice::Register("COM1");
+    form_ = new TForm1;
+    form_->show();
+  }
+  void TearDown() override {
+    delete form_;
+    vdev::VirtualDevice::Unregister("COM1");
+    QDir::setCurrent(QDir::tempPath());
+  }
+
+  // What the dialog showed when the loop had run out.
+  struct Shown {
+    QString title, label2, label3, label4, label5;
+    int gauge = -1, gaugeMax = -1;
+  };
+  // Answers the dialog: once `ready` holds, notes what it shows and presses "Storno".
+  void StornoWhen(std::function<bool()> ready, Shown* shown = nullptr) {
+    answers_.Then(When(std::move(ready), [shown](QWidget*) {
+      if (shown) {
+        *shown = {Form2->windowTitle(), Form2->Label2->text(), Form2->Label3->text(), Form2->Label4->text(),
+                  Form2->Label5->text(), Form2->Gauge1->value(), Form2->Gauge1->maximum()};
+      }
+      Form2->BitBtn1->click();
+    }, &timedOut_));
+  }
+  static bool AllSent() { return Form2 && Form2->Gauge1->maximum() > 0 && Form2->Gauge1->value() == Form2->Gauge1->maximum(); }
+
+  QTemporaryDir temp_;
+  std::shared_ptr<vdev::VirtualDevice> device_;
+  QPointer<TForm1> form_;
+  DialogAnswerer answers_;
+  bool timedOut_ = false;
+};
+
+TEST_F(AppSend, EachLineGoesOutInOneWriteWithCrLf) {
+  WriteBytes(temp_.filePath("dump.nvr"), "first\r\n\r\nthird\r\n");
+  form_->FileListBox1->Update();
+  ASSERT_TRUE(form_->FileListBox1->HighlightName(QStringLiteral("dump.nvr")));
+  form_->FileListBox1Click();
+  Shown shown;
+  answers_.Then(DialogAnswerer::Press("OK"));
+  StornoWhen(AllSent, &shown);
+  form_->ToolButton2->click();
+  ASSERT_FALSE(timedOut_);
+
+  ASSERT_GE(answers_.Seen().size(), 2u);
+  EXPECT_EQ(answers_.Seen()[0].title, QStringLiteral(" INFORMACE "));
+  EXPECT_EQ(answers_.Seen()[0].text, kReminder);
+  EXPECT_EQ(answers_.Seen()[0].icon, QMessageBox::Information);
+  EXPECT_EQ(shown.title, QStringLiteral("Odesílání souboru do TÚ"));
+  EXPECT_EQ(shown.label2, QDir::toNativeSeparators(temp_.filePath("dump.nvr")));
+  EXPECT_EQ(shown.label3, QStringLiteral("Věta            z"));
+  EXPECT_EQ(shown.label4, QStringLiteral("2")) << "the 0-based index of the last line";
+  EXPECT_EQ(shown.label5, QStringLiteral("3"));
+  EXPECT_EQ(shown.gauge, 3);
+
+  std::vector<std::string> writes;
+  for (const vdev::Call& call : device_->Calls())
+    if (call.name == "WriteFile") writes.push_back(call.data);
+  EXPECT_EQ(writes, (std::vector<std::string>{"first\r\n", "\r\n", "third\r\n"}));
+  EXPECT_FALSE(form_->ComPort1->Connected()) << "\"Storno\" closes the port";
+  EXPECT_FALSE(Sending);
+  EXPECT_EQ(Form2, nullptr);
+  EXPECT_EQ(answers_.Unexpected(), 0);
+}
+
+TEST_F(AppSend, StornoInTheMiddleStopsTheWritingButTheGaugeRunsOut) {
+  QStringList lines;
+  for (int i = 0; i < 200; ++i) lines << QStringLiteral("line %1").arg(i);
+  form_->Memo1->setPlainText(lines.join('\n'));
+  int gaugeAtStorno = -1;
+  bool closedEarly = true;
+  int gaugeAtEnd = -1;
+  answers_.Then(DialogAnswerer::Press("OK"));
+  answers_.Then(When([] { return Form2 && Form2->Gauge1->value() >= 20; },
+                     [&](QWidget* dialog) {
+                       gaugeAtStorno = Form2->Gauge1->value();
+                       Form2->BitBtn1->click();
+                       closedEarly = !dialog->isVisible();
+                       Form2->BitBtn1->click();  // twice: nothing more happens
+                       QObject::connect(qobject_cast<QDialog*>(dialog), &QDialog::finished, dialog,
+                                        [&] { gaugeAtEnd = Form2->Gauge1->value(); });
+                     },
+                     &timedOut_));
+  form_->ToolButton2->click();
+  ASSERT_FALSE(timedOut_);
+  const int written = device_->CountOf("WriteFile");
+  EXPECT_EQ(written, gaugeAtStorno) << "no line after the press is written";
+  EXPECT_LT(written, 200);
+  EXPECT_FALSE(closedEarly) << "the dialog stays until the loop has run out";
+  EXPECT_EQ(gaugeAtEnd, 200);
+  EXPECT_FALSE(form_->ComPort1->Connected());
+}
+
+TEST_F(AppSend, ALineWithACharacterTheExchangeCannotTakeStopsTheSendBeforeAnything) {
+  form_->Memo1->setPlainText(QStringLiteral("fine\nšipka → tady\nfine\n"));
+  answers_.Then(DialogAnswerer::Press("OK"));
+  answers_.Then(DialogAnswerer::Press("OK"));
+  form_->ToolButton2->click();
+  ASSERT_EQ(answers_.Seen().size(), 2u);
+  const SeenDialog& error = answers_.Seen()[1];
+  EXPECT_EQ(error.title, QStringLiteral(" CHYBA "));
+  EXPECT_TRUE(error.text.startsWith(QStringLiteral("Řádek 2 obsahuje na pozici 7 znak „→“ (U+2192)"))) << error.text.toStdString();
+  EXPECT_TRUE(error.text.contains(QStringLiteral("Nic nebylo odesláno.")));
+  EXPECT_EQ(device_->CountOf("CreateFile"), 0);
+  EXPECT_EQ(device_->CountOf("WriteFile"), 0);
+}
+
+TEST_F(AppSend, AnEmptyPaneOnlyShowsTheReminder) {
+  answers_.Then(DialogAnswerer::Press("OK"));
+  form_->ToolButton2->click();
+  EXPECT_EQ(answers_.Seen().size(), 1u);
+  EXPECT_EQ(device_->CountOf("CreateFile"), 0);
+}
+
+TEST_F(AppSend, APortThatCannotBeOpenedSendsNothing) {
+  device_->FailCall("CreateFile", ERROR_FILE_NOT_FOUND);
+  form_->Memo1->setPlainText(QStringLiteral("a\n"));
+  answers_.Then(DialogAnswerer::Press("OK"));
+  answers_.Then(DialogAnswerer::Press("OK"));
+  form_->ToolButton2->click();
+  ASSERT_EQ(answers_.Seen().size(), 2u);
+  EXPECT_EQ(answers_.Seen()[1].text, QStringLiteral("Port nelze otevřít, upravte nastavení!"));
+  EXPECT_EQ(answers_.Seen()[1].title, QStringLiteral("Vazur"));
+  EXPECT_EQ(Form2, nullptr);
+}
+
+TEST_F(AppSend, AFailedWriteIsReportedAndTheDialogWaitsForStorno) {
+  form_->Memo1->setPlainText(QStringLiteral("a\nb\nc\n"));
+  device_->FailCall("WriteFile", ERROR_GEN_FAILURE, 1);
+  answers_.Then(DialogAnswerer::Press("OK"));
+  bool sendingAfterFailure = false;
+  answers_.Then(When([&] { return answers_.Seen().size() == 3; },
+                     [&](QWidget*) {
+                       sendingAfterFailure = Sending;
+                       Form2->BitBtn1->click();
+                     },
+                     &timedOut_));
+  answers_.Then(DialogAnswerer::Press("OK"));  // the report
+  form_->ToolButton2->click();
+  ASSERT_FALSE(timedOut_);
+  ASSERT_EQ(answers_.Seen().size(), 3u);
+  EXPECT_EQ(answers_.Seen()[2].text, QStringLiteral("WriteFile function failed (win error code: 31)"));
+  EXPECT_TRUE(sendingAfterFailure);
+  EXPECT_EQ(device_->TakeWritten(), "") << "the loop left at the first line";
+  EXPECT_FALSE(form_->ComPort1->Connected());
+}
+
+TEST_F(AppSend, TheDeviceVanishingMidSendIsReportedOnceAndTheNextSendReopens) {
+  QStringList lines;
+  for (int i = 0; i < 100; ++i) lines << QStringLiteral("line %1").arg(i);
+  form_->Memo1->setPlainText(lines.join('\n'));
+  answers_.Then(DialogAnswerer::Press("OK"));
+  int gaugeAtLoss = -1;
+  answers_.Then(When([] { return Form2 && Form2->Gauge1->value() >= 10; },
+                     [&](QWidget* dialog) {
+                       device_->Unplug();
+                       // "Storno" only once the loss has been told.
+                       When([&] { return answers_.Seen().size() >= 3; },
+                            [&](QWidget*) {
+                              gaugeAtLoss = Form2->Gauge1->value();
+                              Form2->BitBtn1->click();
+                            },
+                            &timedOut_)(dialog);
+                     },
+                     &timedOut_));
+  answers_.Then(DialogAnswerer::Press("OK"));  // the loss
+  form_->ToolButton2->click();
+  ASSERT_FALSE(timedOut_);
+  ASSERT_EQ(answers_.Seen().size(), 3u);
+  EXPECT_LT(gaugeAtLoss, 100) << "the loop stops at the failed write";
+
+  auto fresh = vdev::VirtualDevice::Register("COM1");
+  answers_.Then(DialogAnswerer::Press("OK"));
+  StornoWhen(AllSent);
+  form_->ToolButton2->click();
+  ASSERT_FALSE(timedOut_);
+  EXPECT_EQ(fresh->CountOf("WriteFile"), 100);
+  EXPECT_EQ(answers_.Seen().size(), 5u) << "no further report of the old loss";
+}
+
+}  // namespace
