@@ -7,7 +7,7 @@
 # as a test when it is fixed.
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-build="${1:?usage: run_fuzzers.sh BUILD_DIR [seconds]}"
+build="$(cd "${1:?usage: run_fuzzers.sh BUILD_DIR [seconds]}" && pwd)" || exit 1
 seconds="${2:-${FUZZ_SECONDS:-30}}"
 export ASAN_OPTIONS="detect_leaks=1:${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

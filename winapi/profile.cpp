@@ -172,6 +172,9 @@ DWORD CopyList(const std::vector<std::string>& names, LPSTR out, DWORD size) {
 }
 
 void AddUnique(std::vector<std::string>& names, const std::string& name) {
+  // An empty name ("[]") would end the NUL-separated list and hide every
+  // name after it; such a section is left out of the list instead.
+  if (name.empty()) return;
   for (const std::string& n : names) {
     if (EqualNoCase(n, name)) return;
   }

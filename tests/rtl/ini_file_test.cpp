@@ -131,6 +131,16 @@ TEST_F(RtlIniFile, ReadsFilesWrittenByOtherTools) {
   EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"Port Settings"}));
 }
 
+// Found by fuzzing: a nameless section "[]" ended the list of names, so
+// every section after it looked missing.
+TEST_F(RtlIniFile, ANamelessSectionHidesNoOtherSection) {
+  WriteFile(path_, "[]\nOrphan=1\n[ComPort1]\nPort=COM3\n");
+  TIniFile ini(path_.string());
+  EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"ComPort1"}));
+  EXPECT_TRUE(ini.SectionExists("ComPort1"));
+  EXPECT_EQ(ini.ReadSection("ComPort1"), (std::vector<std::string>{"Port"}));
+}
+
 TEST_F(RtlIniFile, WritingKeepsCommentsUnknownLinesAndLineEnds) {
   const std::string original =
       "; Vazur port settings\r\n"
