@@ -10,6 +10,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -22,8 +23,11 @@
 #include <QTimer>
 
 #include <exception>
+#include <functional>
 
 namespace {
+
+constexpr qint64 kPaintIntervalMs = 20;
 
 // Lines of the pane: its blocks, less the empty one after a final line break.
 int LineCount(const QTextDocument& document) {
@@ -120,6 +124,19 @@ void TForm2::FormActivate() {
     ~LoopEnd() { flag = false; }
   } loopEnd{looping_};
 
+  // The counters change with every line; painting them is worth it only as
+  // often as an eye can follow (their values are always exact).
+  QElapsedTimer sincePaint;
+  sincePaint.start();
+  auto paintCounters = [this](bool on) {
+    Label4->setUpdatesEnabled(on);
+    Gauge1->setUpdatesEnabled(on);
+  };
+  struct PaintAgain {
+    std::function<void(bool)> set;
+    ~PaintAgain() { set(true); }
+  } paintAgain{paintCounters};
+
   for (int i = 0; i < count; ++i) {
     if (Sending) {
       // Read afresh in each pass.
@@ -145,6 +162,9 @@ void TForm2::FormActivate() {
                             .arg(bytes->size())
                             .toStdString());
     }
+    const bool paint = i + 1 == count || sincePaint.elapsed() >= kPaintIntervalMs;
+    paintCounters(paint);
+    if (paint) sincePaint.restart();
     Gauge1->setValue(i + 1);
     Label4->setText(QString::number(i));
     Label4->adjustSize();

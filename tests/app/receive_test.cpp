@@ -157,7 +157,9 @@ TEST_F(AppReceive, EndMarkIsAnnouncedOnceWhereverItStands) {
   EXPECT_EQ(Lines(), QStringList({"A", "77", "B", "C", "77"}));
   EXPECT_EQ(Count(kEndMessage), 2);
   for (const SeenDialog& s : answers_.Seen())
-    if (s.text == kEndMessage) EXPECT_EQ(s.title, QStringLiteral("Vazur"));
+    if (s.text == kEndMessage) {
+      EXPECT_EQ(s.title, QStringLiteral("Vazur"));
+    }
   EXPECT_EQ(ReadBytes(Path("mark.nvr")), "A\r\n77\r\nB\r\nC\r\n77\r\n");
 }
 

@@ -100,16 +100,18 @@ TEST_F(AppSend, StornoInTheMiddleStopsTheWritingButTheGaugeRunsOut) {
   bool closedEarly = true;
   int gaugeAtEnd = -1;
   answers_.Then(DialogAnswerer::Press("OK"));
-  answers_.Then(When([] { return Form2 && Form2->Gauge1->value() >= 20; },
-                     [&](QWidget* dialog) {
-                       gaugeAtStorno = Form2->Gauge1->value();
-                       Form2->BitBtn1->click();
-                       closedEarly = !dialog->isVisible();
-                       Form2->BitBtn1->click();  // twice: nothing more happens
-                       QObject::connect(qobject_cast<QDialog*>(dialog), &QDialog::finished, dialog,
-                                        [&] { gaugeAtEnd = Form2->Gauge1->value(); });
-                     },
-                     &timedOut_));
+  // Pressed while the loop runs: when the gauge moves to 20.
+  answers_.Then([&](QWidget* dialog) {
+    QObject::connect(Form2->Gauge1, &QProgressBar::valueChanged, dialog, [&, dialog](int value) {
+      if (value != 20) return;
+      gaugeAtStorno = value;
+      Form2->BitBtn1->click();
+      closedEarly = !dialog->isVisible();
+      Form2->BitBtn1->click();  // twice: nothing more happens
+    });
+    QObject::connect(qobject_cast<QDialog*>(dialog), &QDialog::finished, dialog,
+                     [&] { gaugeAtEnd = Form2->Gauge1->value(); });
+  });
   form_->ToolButton2->click();
   ASSERT_FALSE(timedOut_);
   const int written = device_->CountOf("WriteFile");
@@ -180,23 +182,25 @@ TEST_F(AppSend, TheDeviceVanishingMidSendIsReportedOnceAndTheNextSendReopens) {
   form_->Memo1->setPlainText(lines.join('\n'));
   answers_.Then(DialogAnswerer::Press("OK"));
   int gaugeAtLoss = -1;
-  answers_.Then(When([] { return Form2 && Form2->Gauge1->value() >= 10; },
-                     [&](QWidget* dialog) {
-                       device_->Unplug();
-                       // "Storno" only once the loss has been told.
-                       When([&] { return answers_.Seen().size() >= 3; },
-                            [&](QWidget*) {
-                              gaugeAtLoss = Form2->Gauge1->value();
-                              Form2->BitBtn1->click();
-                            },
-                            &timedOut_)(dialog);
-                     },
-                     &timedOut_));
+  answers_.Then([&](QWidget* dialog) {
+    // Pulled while the loop runs, after the tenth line.
+    QObject::connect(Form2->Gauge1, &QProgressBar::valueChanged, dialog, [&](int value) {
+      if (value == 10) device_->Unplug();
+    });
+    // "Storno" only once the loss has been told.
+    When([&] { return answers_.Seen().size() >= 3; },
+         [&](QWidget*) {
+           gaugeAtLoss = Form2->Gauge1->value();
+           Form2->BitBtn1->click();
+         },
+         &timedOut_)(dialog);
+  });
   answers_.Then(DialogAnswerer::Press("OK"));  // the loss
   form_->ToolButton2->click();
   ASSERT_FALSE(timedOut_);
   ASSERT_EQ(answers_.Seen().size(), 3u);
-  EXPECT_LT(gaugeAtLoss, 100) << "the loop stops at the failed write";
+  EXPECT_EQ(gaugeAtLoss, 10) << "the loop stops at the failed write";
+  EXPECT_EQ(device_->CountOf("WriteFile"), 11);
 
   auto fresh = vdev::VirtualDevice::Register("COM1");
   answers_.Then(DialogAnswerer::Press("OK"));
