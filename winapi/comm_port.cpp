@@ -401,10 +401,6 @@ void CommPort::OnDrained() {
 
 // ---- receiving ----------------------------------------------------------------
 
-bool CommPort::InputFlowControl() const {
-  return dcb_.fInX || dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE || dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE;
-}
-
 void CommPort::UpdateDtrHandshake() {
   if (dcb_.fDtrControl != DTR_CONTROL_HANDSHAKE || !backend_->HasModemLines()) return;
   const size_t free = rx_.size() - rxUsed_;
@@ -489,8 +485,10 @@ void CommPort::ReceiveMarked(const uint8_t* data, size_t size) {
 void CommPort::ReadFromDevice() {
   uint8_t buffer[4096];
   for (int round = 0; round < 16 && !lost_; ++round) {
-    size_t room = sizeof buffer;
-    if (InputFlowControl()) room = std::min(room, rx_.size() - rxUsed_);
+    // A full queue holds reading back rather than dropping bytes: the
+    // kernel's own buffer keeps them (and a pseudo-terminal's writer waits),
+    // so a slow reader loses nothing it could have kept.
+    const size_t room = std::min(sizeof buffer, rx_.size() - rxUsed_);
     if (room == 0) break;
     DWORD error = ERROR_SUCCESS;
     const long n = backend_->ReadSome(buffer, room, &error);
@@ -789,7 +787,7 @@ void CommPort::ServiceLoop() {
     const int fd = lost_ ? -1 : backend_->Fd();
     pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd, 0, 0}};
     if (fd >= 0) {
-      if (!InputFlowControl() || rxUsed_ < rx_.size()) fds[1].events |= POLLIN;
+      if (rxUsed_ < rx_.size()) fds[1].events |= POLLIN;
       if (!writes_.empty() && !OutputHeld() && (!writeRetry_ || Clock::now() >= *writeRetry_))
         fds[1].events |= POLLOUT;
     }

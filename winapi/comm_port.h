@@ -122,7 +122,6 @@ class CommPort : public KernelObject {
   void AddErrors(DWORD ceBits, bool raiseEvent);
   void MarkLost(DWORD error);
   void UpdateDtrHandshake();
-  bool InputFlowControl() const;
   bool OutputHeld();
   std::optional<Clock::time_point> NextDeadline() const;
   void ServiceLoop();
