@@ -11,8 +11,9 @@ namespace {
 // The driver's receive queue. The event thread waits while a handler runs,
 // and the reception's handler waits on the technician while "Data jsou
 // přijata" is shown: what the exchange sends meanwhile must fit here, as the
-// line has no flow control. 1 MiB is over two hours of a 1200 Bd line.
-constexpr int32_t kReceiveQueueBytes = 1024 * 1024;
+// line has no flow control. 4 MiB is over nine hours of a 1200 Bd line, and
+// a megabyte arriving in one burst still fits.
+constexpr int32_t kReceiveQueueBytes = 4 * 1024 * 1024;
 
 // A port whose device has gone away fails the modem status query (a device
 // without modem lines reports them all off instead).
