@@ -5,6 +5,7 @@
 #include "rtl/thread.h"
 #include "serial_ui/com_setup_dialog.h"
 
+#include <QLibraryInfo>
 #include <QMetaObject>
 #include <QThread>
 
@@ -30,6 +31,8 @@ VazurApplication::VazurApplication(int& argc, char** argv) : QApplication(argc, 
   setApplicationName(ApplicationTitle());
   setApplicationDisplayName(ApplicationTitle());
   setApplicationVersion(QStringLiteral(VAZUR_VERSION));
+  if (toolkitCzech_.load(QStringLiteral("qtbase_cs"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    installTranslator(&toolkitCzech_);
   SetMainThread();
   SetErrorReportHook(ReportFromAnyThread);
   InstallPortSettingsDialog();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QTranslator>
 
 class VazurApplication : public QApplication {
   Q_OBJECT
@@ -15,4 +16,8 @@ class VazurApplication : public QApplication {
   // Every exception thrown while an event is handled ends here and is shown
   // as the general error report; the program goes on.
   bool notify(QObject* receiver, QEvent* event) override;
+
+ private:
+  // Czech texts for the toolkit's own dialogs (the save dialog's columns).
+  QTranslator toolkitCzech_;
 };

@@ -22,6 +22,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <exception>
 #include <functional>
 
@@ -62,8 +63,11 @@ TForm2::TForm2(TForm1* owner)
     return l;
   };
   Label1 = label("Label1", QStringLiteral("Vysílá se soubor:"), 8, 13);
-  Label2 = label("Label2", QString(), 96, 13);
-  Label2->setFixedWidth(245);
+  // The path starts after the caption: wider system fonts than the dialog
+  // was laid out for must not let the two overlap.
+  const int pathX = std::max(96, Label1->x() + Label1->width() + 4);
+  Label2 = label("Label2", QString(), pathX, 13);
+  Label2->setFixedWidth(341 - pathX);
   Label3 = label("Label3", QStringLiteral("Věta            z"), 8, 36);
   Label4 = label("Label4", QStringLiteral("0"), 37, 36);
   Label5 = label("Label5", QStringLiteral("0"), 78, 36);

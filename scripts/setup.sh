@@ -2,7 +2,7 @@
 # then configures and builds into the given folder.
 # usage: source scripts/setup.sh; vazur_setup; vazur_build BUILD_DIR [cmake args...]
 
-VAZUR_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev qt6-qpa-plugins)
+VAZUR_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev qt6-qpa-plugins qt6-translations-l10n)
 
 vazur_setup() {
   local missing=() p extra=("$@")
