@@ -102,7 +102,7 @@ class ExchangeSim {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    args.insert(args.begin(), {EXCHANGE_SIM_PATH, "--pty", "--print-path"});
+    args.insert(args.begin(), {EXCHANGE_SIM_PATH, "--pty", "--print-path", "--quit-on-eof"});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -357,6 +357,7 @@ void Exchange::HandleCommandInput() {
       std::fprintf(stderr, "exchange-sim: cannot read commands (%s); use SIGUSR1 to send the dump\n",
                    errno == EIO ? "the terminal belongs to the foreground" : std::strerror(errno));
     commands_open_ = false;  // end of input: keep serving without commands
+    if (n == 0 && options_.quit_on_eof) quit_ = true;
     return;
   }
   command_buffer_.append(buffer, std::size_t(n));

@@ -129,6 +129,9 @@ std::optional<SimOptions> ParseOptions(const std::vector<std::string>& args) {
     } else if (name == "--no-commands") {
       flag();
       o.commands = false;
+    } else if (name == "--quit-on-eof") {
+      flag();
+      o.quit_on_eof = true;
     } else {
       throw UsageError("unknown option " + args[i]);
     }
@@ -190,7 +193,8 @@ When the dump goes out:
                         tool sends anything first, that is a load instead.
   Commands, one per line on standard input: "dump" (or an empty line) sends
   the dump now, "status" prints the state, "quit" ends. SIGUSR1 also sends
-  the dump. --no-commands leaves standard input alone.
+  the dump. --no-commands leaves standard input alone. --quit-on-eof ends
+  the simulator when its standard input ends (a controlling program died).
 
 Loads (whatever the tool sends):
   A load starts with the first byte the tool sends and ends when the tool

@@ -45,6 +45,7 @@ struct SimOptions {
   bool once = false;
   bool exit_after_load = false;
   bool commands = true;
+  bool quit_on_eof = false;
 };
 
 struct UsageError : std::runtime_error {
