@@ -15,6 +15,8 @@ namespace {
 // a megabyte arriving in one burst still fits.
 constexpr int32_t kReceiveQueueBytes = 4 * 1024 * 1024;
 
+}  // namespace
+
 // A port whose device has gone away fails the modem status query (a device
 // without modem lines reports them all off instead).
 bool DeviceGone(TComPort& port) {
@@ -25,8 +27,6 @@ bool DeviceGone(TComPort& port) {
     return true;
   }
 }
-
-}  // namespace
 
 bool OpenComPortForCommand(TForm1& form) {
   TComPort& port = *form.ComPort1;

@@ -1,6 +1,7 @@
 // Opening ComPort1 for the receive and send commands.
 #pragma once
 
+class TComPort;
 class TForm1;
 
 // Opens the main window's port; an open port is left as it is, unless its
@@ -9,3 +10,7 @@ class TForm1;
 // back. Any failure of the opening shows the plain message "Port nelze
 // otevřít, upravte nastavení!" and gives false.
 bool OpenComPortForCommand(TForm1& form);
+
+// A port whose device has gone away fails the modem status query (a device
+// without modem lines reports them all off instead).
+bool DeviceGone(TComPort& port);

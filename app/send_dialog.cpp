@@ -5,6 +5,7 @@
 #include "app/dump_file.h"
 #include "app/main_window.h"
 #include "app/message_boxes.h"
+#include "app/port_access.h"
 #include "rtl/classes.h"
 #include "serial/serial.h"
 
@@ -35,16 +36,6 @@ int LineCount(const QTextDocument& document) {
   int count = document.blockCount();
   if (count > 0 && document.lastBlock().text().isEmpty()) --count;
   return count;
-}
-
-// A port whose device has gone away fails the modem status query.
-bool DeviceGone(TComPort& port) {
-  try {
-    port.ModemStatus();
-    return false;
-  } catch (const EComPort&) {
-    return true;
-  }
 }
 
 }  // namespace
