@@ -394,8 +394,8 @@ TEST_F(SerialPortTest, FailingApplyDuringOpenClosesTheDeviceAgain) {
     EXPECT_EQ(afterOpen, 0);
     EXPECT_EQ(afterClose, 0);
     // The failing step ended the sequence.
-    if (std::string(c.call) == "SetupComm") EXPECT_EQ(device_->CountOf("SetCommState"), 0);
-    if (std::string(c.call) != "SetCommTimeouts") EXPECT_EQ(device_->CountOf("SetCommTimeouts"), 0);
+    if (std::string(c.call) == "SetupComm") { EXPECT_EQ(device_->CountOf("SetCommState"), 0); }
+    if (std::string(c.call) != "SetCommTimeouts") { EXPECT_EQ(device_->CountOf("SetCommTimeouts"), 0); }
     device_->ClearFailures();
     port_.Open();  // the next open works
     EXPECT_TRUE(port_.Connected());

@@ -29,7 +29,7 @@ class WinapiPty : public ::testing::Test {
     for (HANDLE& e : ev) e = CreateEvent(nullptr, TRUE, FALSE, nullptr);
   }
   void TearDown() override {
-    if (h != INVALID_HANDLE_VALUE) EXPECT_TRUE(CloseHandle(h));
+    if (h != INVALID_HANDLE_VALUE) { EXPECT_TRUE(CloseHandle(h)); }
     for (HANDLE e : ev) CloseHandle(e);
     unsetenv("VAZUR_PORT_MAP");
   }
@@ -59,7 +59,7 @@ class WinapiPty : public ::testing::Test {
   DWORD WaitFor(DWORD evMask) {
     DWORD current = 0;
     EXPECT_TRUE(GetCommMask(h, &current));
-    if (current != evMask) EXPECT_TRUE(SetCommMask(h, evMask));
+    if (current != evMask) { EXPECT_TRUE(SetCommMask(h, evMask)); }
     waitMask = 0;
     if (!WaitCommEvent(h, &waitMask, &Ov(2))) {
       EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
@@ -180,7 +180,7 @@ TEST_F(WinapiPty, XoffHoldsOutputUntilXon) {
   SetTimeouts(MAXDWORD, 0, 0, 0, 100);
   DWORD n = 1;
   for (int tries = 0; tries < 100 && n > 0; ++tries) {
-    if (!WriteFile(h, "held", 4, &n, &Ov(1))) ASSERT_TRUE(GetOverlappedResult(h, &ov[1], &n, TRUE));
+    if (!WriteFile(h, "held", 4, &n, &Ov(1))) { ASSERT_TRUE(GetOverlappedResult(h, &ov[1], &n, TRUE)); }
     pty.Drain();
   }
   EXPECT_EQ(n, 0u);
@@ -244,8 +244,9 @@ TEST_F(WinapiPty, AFullQueueHoldsBytesBackInsteadOfDropping) {
   while (got.size() < sent.size()) {
     char buf[40];
     DWORD n = 0;
-    if (!ReadFile(h, buf, static_cast<DWORD>(sent.size() - got.size()), &n, &Ov(0)))
+    if (!ReadFile(h, buf, static_cast<DWORD>(sent.size() - got.size()), &n, &Ov(0))) {
       ASSERT_TRUE(GetOverlappedResult(h, &ov[0], &n, TRUE));
+    }
     ASSERT_GT(n, 0u);
     got.append(buf, n);
   }
@@ -268,8 +269,9 @@ TEST_F(WinapiPty, InputFlowControlHoldsBytesInsteadOfDropping) {
   while (got.size() < sent.size()) {
     char buf[40];
     DWORD n = 0;
-    if (!ReadFile(h, buf, static_cast<DWORD>(sent.size() - got.size()), &n, &Ov(0)))
+    if (!ReadFile(h, buf, static_cast<DWORD>(sent.size() - got.size()), &n, &Ov(0))) {
       ASSERT_TRUE(GetOverlappedResult(h, &ov[0], &n, TRUE));
+    }
     ASSERT_GT(n, 0u);
     got.append(buf, n);
   }

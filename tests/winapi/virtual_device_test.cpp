@@ -332,7 +332,7 @@ TEST_F(WinapiVirtual, EventThreadAndMainThreadShareTheHandle) {
     DWORD n;
     OVERLAPPED w{};
     w.hEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-    if (!WriteFile(h, "ping", 4, &n, &w)) ASSERT_TRUE(GetOverlappedResult(h, &w, &n, TRUE));
+    if (!WriteFile(h, "ping", 4, &n, &w)) { ASSERT_TRUE(GetOverlappedResult(h, &w, &n, TRUE)); }
     CloseHandle(w.hEvent);
     dev->Feed("pong");
     ASSERT_EQ(WaitForSingleObject(got, 10000), WAIT_OBJECT_0);
