@@ -129,6 +129,9 @@ void WriteFileAtomically(const QString& path, std::string_view bytes) {
   struct stat existing {};
   if (::stat(targetName.constData(), &existing) == 0) {
     if (S_ISDIR(existing.st_mode)) Fail("Soubor %1 nelze vytvořit: %2", target, SystemReason(EISDIR));
+    // A rename would replace a device or a pipe with a plain file.
+    if (!S_ISREG(existing.st_mode))
+      Fail("Soubor %1 nelze vytvořit: %2", target, QStringLiteral("není to obyčejný soubor"));
     mode = existing.st_mode & 07777;
   }
 

@@ -149,7 +149,7 @@ TEST_F(AppFaults, ADiskThatFillsUpKeepsTheOldFileWholeAndTheLinesForASecondStorn
 // makes here) is written to or refused; it is never replaced by a file.
 // Disabled until the save stops renaming over a device node (today root
 // turns /dev/full into a plain file and is told it worked).
-TEST_F(AppFaults, DISABLED_SavingOntoADeviceNodeIsReportedAndLeavesTheNodeAlone) {
+TEST_F(AppFaults, SavingOntoADeviceNodeIsReportedAndLeavesTheNodeAlone) {
   QString target = QStringLiteral("/dev/full");
   if (geteuid() == 0) {
     target = Path("full.nvr");
