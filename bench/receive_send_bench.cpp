@@ -78,6 +78,7 @@ class Stall {
 struct Figures {
   double plainRead = 0, appReceive = 0, plainWrite = 0, appSend = 0;
   qint64 receiveStall = 0, sendStall = 0;
+  double receivePeakMiBPerMiB = 0;  // growth of the peak resident set during the reception
   bool receivedEqual = false, sentEqual = false;
 };
 
@@ -123,6 +124,8 @@ int main(int argc, char** argv) {
   // ---- the receive command ----
   auto* form = new TForm1;
   form->show();
+  ResetPeakMemory();
+  const long residentBefore = StatusKiB("VmRSS");
   {
     DialogAnswerer answers;
     Stall stall;
@@ -145,6 +148,7 @@ int main(int argc, char** argv) {
     form->ToolButton1->click();
     f.appReceive = wireMiB / (end - start);
     f.receiveStall = stall.WorstMs();
+    f.receivePeakMiBPerMiB = static_cast<double>(StatusKiB("VmHWM") - residentBefore) / 1024.0 / wireMiB;
     std::string expectedFile;
     for (const std::string& l : lines) expectedFile += l + "\r\n";
     expectedFile += "77\r\n";
@@ -200,6 +204,7 @@ int main(int argc, char** argv) {
   Print("receive_command_mib_s", f.appReceive, 2);
   Print("receive_longest_stall_ms", static_cast<double>(f.receiveStall), 0);
   PrintText("receive_saved_equal", f.receivedEqual ? "yes" : "no");
+  Print("receive_peak_mib_per_mib", f.receivePeakMiBPerMiB, 1);
   Print("plain_write_mib_s", f.plainWrite, 2);
   Print("send_command_mib_s", f.appSend, 2);
   Print("send_longest_stall_ms", static_cast<double>(f.sendStall), 0);
