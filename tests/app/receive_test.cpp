@@ -6,6 +6,7 @@
 #include "app/receive_dialog.h"
 #include "app/send_dialog.h"
 #include "serial/serial.h"
+#include "tests/app/form_fixture.h"
 #include "tests/app/transfer_test_util.h"
 #include "winapi/virtual_device.h"
 
@@ -17,29 +18,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QToolButton>
 
 namespace {
 
 const QString kEndMessage = QStringLiteral("Data jsou přijata");
 
-class AppReceive : public ::testing::Test {
+class AppReceive : public FormOnVirtualPort {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(temp_.isValid());
-    ASSERT_TRUE(QDir::setCurrent(temp_.path()));
-    device_ = vdev::VirtualDevice::Register("COM1");
-    form_ = new TForm1;
-    form_->show();
-  }
-  void TearDown() override {
-    delete form_;
-    vdev::VirtualDevice::Unregister("COM1");
-    QDir::setCurrent(QDir::tempPath());
-  }
-
-  QString Path(const QString& name) const { return temp_.filePath(name); }
   QStringList Lines() const { return MemoLines(*form_->Memo1); }
   int Count(const QString& text) const {
     int n = 0;
@@ -87,10 +73,6 @@ class AppReceive : public ::testing::Test {
     Form3->BitBtn1->click();
   }
 
-  QTemporaryDir temp_;
-  std::shared_ptr<vdev::VirtualDevice> device_;
-  QPointer<TForm1> form_;
-  DialogAnswerer answers_;
   bool scriptTimedOut_ = false;
 };
 

@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 #include "app/send_dialog.h"
 #include "serial/serial.h"
+#include "tests/app/form_fixture.h"
 #include "tests/app/transfer_test_util.h"
 #include "winapi/virtual_device.h"
 
@@ -14,28 +15,14 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QToolButton>
 
 namespace {
 
 const QString kReminder = QStringLiteral("Na vysílači tónů nastavte \"4180\" a na CPU stiskněte tlačítko \"LOAD\" !");
 
-class AppSend : public ::testing::Test {
+class AppSend : public FormOnVirtualPort {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(temp_.isValid());
-    ASSERT_TRUE(QDir::setCurrent(temp_.path()));
-    device_ = vdev::VirtualDevice::Register("COM1");
-    form_ = new TForm1;
-    form_->show();
-  }
-  void TearDown() override {
-    delete form_;
-    vdev::VirtualDevice::Unregister("COM1");
-    QDir::setCurrent(QDir::tempPath());
-  }
-
   // What the dialog showed when the loop had run out.
   struct Shown {
     QString title, label2, label3, label4, label5;
@@ -53,10 +40,6 @@ class AppSend : public ::testing::Test {
   }
   static bool AllSent() { return Form2 && Form2->Gauge1->maximum() > 0 && Form2->Gauge1->value() == Form2->Gauge1->maximum(); }
 
-  QTemporaryDir temp_;
-  std::shared_ptr<vdev::VirtualDevice> device_;
-  QPointer<TForm1> form_;
-  DialogAnswerer answers_;
   bool timedOut_ = false;
 };
 

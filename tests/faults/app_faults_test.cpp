@@ -9,6 +9,7 @@
 #include "app/receive_dialog.h"
 #include "app/send_dialog.h"
 #include "serial/serial.h"
+#include "tests/app/form_fixture.h"
 #include "tests/app/transfer_test_util.h"
 #include "tests/faults/fault_test_util.h"
 #include "winapi/virtual_device.h"
@@ -19,7 +20,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QToolButton>
 
 #include <sys/resource.h>
@@ -28,22 +28,8 @@
 
 namespace {
 
-class AppFaults : public ::testing::Test {
+class AppFaults : public FormOnVirtualPort {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(temp_.isValid());
-    ASSERT_TRUE(QDir::setCurrent(temp_.path()));
-    device_ = vdev::VirtualDevice::Register("COM1");
-    form_ = new TForm1;
-    form_->show();
-  }
-  void TearDown() override {
-    delete form_;
-    vdev::VirtualDevice::Unregister("COM1");
-    QDir::setCurrent(QDir::tempPath());
-  }
-
-  QString Path(const QString& name) const { return temp_.filePath(name); }
   int LineCount() const { return MemoLines(*form_->Memo1).size(); }
 
   // Starts a reception into `file`; `whileOpen` runs once the receive dialog
@@ -71,10 +57,6 @@ class AppFaults : public ::testing::Test {
     return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System).filter(QRegularExpression("^\\."));
   }
 
-  QTemporaryDir temp_;
-  std::shared_ptr<vdev::VirtualDevice> device_;
-  QPointer<TForm1> form_;
-  DialogAnswerer answers_;
 };
 
 TEST_F(AppFaults, SavingIntoAReadOnlyDirectoryIsReportedAndTheLinesWaitForASecondStorno) {
