@@ -2,6 +2,7 @@
 // and the crash-safe replacement of the file.
 #include "rtl/ini_file.h"
 
+#include "tests/whole_file.h"
 #include "winapi/store_file.h"
 
 #include <gtest/gtest.h>
@@ -17,18 +18,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
 
 class RtlIniFile : public ::testing::Test {
  protected:
@@ -52,7 +41,7 @@ TEST_F(RtlIniFile, ValuesRoundTripAndMatchIgnoringCase) {
   ini.WriteBool("ComPort1", "Flag", true);
   ini.WriteString("Other", "Port", "elsewhere");
 
-  EXPECT_EQ(ReadFile(path_), "[ComPort1]\nPort=COM3\nTimeouts.ReadInterval=-1\nFlag=1\n\n[Other]\nPort=elsewhere\n");
+  EXPECT_EQ(ReadWholeFile(path_), "[ComPort1]\nPort=COM3\nTimeouts.ReadInterval=-1\nFlag=1\n\n[Other]\nPort=elsewhere\n");
   TIniFile again(path_.string());
   EXPECT_EQ(again.ReadString("COMPORT1", "port", "x"), "COM3");
   EXPECT_EQ(again.ReadInteger("comport1", "TIMEOUTS.READINTERVAL", 5), -1);
@@ -61,7 +50,7 @@ TEST_F(RtlIniFile, ValuesRoundTripAndMatchIgnoringCase) {
 
   // Rewriting through another spelling changes the one value, not a second copy.
   again.WriteString("comport1", "PORT", "COM4");
-  EXPECT_EQ(ReadFile(path_), "[ComPort1]\nPort=COM4\nTimeouts.ReadInterval=-1\nFlag=1\n\n[Other]\nPort=elsewhere\n");
+  EXPECT_EQ(ReadWholeFile(path_), "[ComPort1]\nPort=COM4\nTimeouts.ReadInterval=-1\nFlag=1\n\n[Other]\nPort=elsewhere\n");
 }
 
 TEST_F(RtlIniFile, ValuesWithOuterBlanksOrQuotesReadBackUnchanged) {
@@ -71,7 +60,7 @@ TEST_F(RtlIniFile, ValuesWithOuterBlanksOrQuotesReadBackUnchanged) {
     EXPECT_EQ(ini.ReadString("S", "V", "x"), value);
   }
   ini.WriteString("S", "V", " x");
-  EXPECT_EQ(ReadFile(path_), "[S]\nV=\" x\"\n");
+  EXPECT_EQ(ReadWholeFile(path_), "[S]\nV=\" x\"\n");
 }
 
 TEST_F(RtlIniFile, RelativeNameIsTakenFromTheWorkingDirectory) {
@@ -92,7 +81,7 @@ TEST_F(RtlIniFile, MissingFileSectionOrValueGivesTheDefault) {
   EXPECT_TRUE(missing.ReadSections().empty());
   EXPECT_FALSE(fs::exists(dir_ / "none.ini")) << "reading must not create the file";
 
-  WriteFile(path_, "[S]\nA=1\nEmpty=\n");
+  WriteWholeFile(path_, "[S]\nA=1\nEmpty=\n");
   TIniFile ini(path_.string());
   EXPECT_EQ(ini.ReadString("S", "B", "dflt"), "dflt");
   EXPECT_EQ(ini.ReadString("T", "A", "dflt"), "dflt");
@@ -104,7 +93,7 @@ TEST_F(RtlIniFile, MissingFileSectionOrValueGivesTheDefault) {
 }
 
 TEST_F(RtlIniFile, ReadsFilesWrittenByOtherTools) {
-  WriteFile(path_,
+  WriteWholeFile(path_,
             "\xEF\xBB\xBF; made by hand\r\n"
             "[ Port Settings ]\r\n"
             "  Port  =  COM5  \r\n"
@@ -134,7 +123,7 @@ TEST_F(RtlIniFile, ReadsFilesWrittenByOtherTools) {
 // Found by fuzzing: a nameless section "[]" ended the list of names, so
 // every section after it looked missing.
 TEST_F(RtlIniFile, ANamelessSectionHidesNoOtherSection) {
-  WriteFile(path_, "[]\nOrphan=1\n[ComPort1]\nPort=COM3\n");
+  WriteWholeFile(path_, "[]\nOrphan=1\n[ComPort1]\nPort=COM3\n");
   TIniFile ini(path_.string());
   EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"ComPort1"}));
   EXPECT_TRUE(ini.SectionExists("ComPort1"));
@@ -154,12 +143,12 @@ TEST_F(RtlIniFile, WritingKeepsCommentsUnknownLinesAndLineEnds) {
       "; the next section belongs to someone else\r\n"
       "[Other]\r\n"
       "Keep=me\r\n";
-  WriteFile(path_, original);
+  WriteWholeFile(path_, original);
   TIniFile ini(path_.string());
   ini.WriteString("ComPort1", "Port", "COM2");        // changed in place, its spacing kept
   ini.WriteString("ComPort1", "StopBits", "2");       // added after the section's last value
   ini.WriteString("New", "Value", "x");               // a new section at the end
-  EXPECT_EQ(ReadFile(path_),
+  EXPECT_EQ(ReadWholeFile(path_),
             "; Vazur port settings\r\n"
             "\r\n"
             "[ComPort1]\r\n"
@@ -178,7 +167,7 @@ TEST_F(RtlIniFile, WritingKeepsCommentsUnknownLinesAndLineEnds) {
 
   ini.DeleteKey("ComPort1", "BaudRate");
   ini.EraseSection("New");
-  EXPECT_EQ(ReadFile(path_),
+  EXPECT_EQ(ReadWholeFile(path_),
             "; Vazur port settings\r\n"
             "\r\n"
             "[ComPort1]\r\n"
@@ -194,7 +183,7 @@ TEST_F(RtlIniFile, WritingKeepsCommentsUnknownLinesAndLineEnds) {
 }
 
 TEST_F(RtlIniFile, UnchangedValueAndMissingDeletesLeaveTheFileAlone) {
-  WriteFile(path_, "[S]\nA=1\n");
+  WriteWholeFile(path_, "[S]\nA=1\n");
   const auto before = fs::last_write_time(path_);
   const auto mode = fs::status(path_).permissions();
   TIniFile ini(path_.string());
@@ -211,13 +200,13 @@ TEST_F(RtlIniFile, UnchangedValueAndMissingDeletesLeaveTheFileAlone) {
 }
 
 TEST_F(RtlIniFile, RefusesWhatWouldBreakTheFileAndNamesTheFailure) {
-  WriteFile(path_, "[S]\nA=1\n");
+  WriteWholeFile(path_, "[S]\nA=1\n");
   TIniFile ini(path_.string());
   EXPECT_THROW(ini.WriteString("S", "A", "two\nlines"), EIniFileException);
   EXPECT_THROW(ini.WriteString("S", "A=B", "x"), EIniFileException);
   EXPECT_THROW(ini.WriteString("S]", "A", "x"), EIniFileException);
   EXPECT_THROW(ini.WriteString("S", "", "x"), EIniFileException);
-  EXPECT_EQ(ReadFile(path_), "[S]\nA=1\n");
+  EXPECT_EQ(ReadWholeFile(path_), "[S]\nA=1\n");
 
   TIniFile nowhere((dir_ / "no such folder" / "x.ini").string());
   try {
@@ -247,27 +236,27 @@ TEST_F(RtlIniFile, NewFileGetsOrdinaryPermissionsAndAnExistingFileKeepsItsOwn) {
 
 TEST_F(RtlIniFile, WritesThroughASymbolicLinkToItsTarget) {
   const fs::path target = dir_ / "real.ini";
-  WriteFile(target, "[S]\nA=1\n");
+  WriteWholeFile(target, "[S]\nA=1\n");
   fs::create_symlink(target, path_);
   TIniFile ini(path_.string());
   ini.WriteString("S", "A", "2");
   EXPECT_TRUE(fs::is_symlink(path_));
-  EXPECT_EQ(ReadFile(target), "[S]\nA=2\n");
+  EXPECT_EQ(ReadWholeFile(target), "[S]\nA=2\n");
 }
 
 TEST_F(RtlIniFile, LeftoverTornTemporaryFileNeitherShowsNorBlocks) {
-  WriteFile(path_, "[S]\nA=old\n");
+  WriteWholeFile(path_, "[S]\nA=old\n");
   const fs::path temporary = store_file::TemporaryPathFor(path_.string());
-  WriteFile(temporary, "[S]\nA=half-wri");  // what a crash mid-write leaves
+  WriteWholeFile(temporary, "[S]\nA=half-wri");  // what a crash mid-write leaves
   TIniFile ini(path_.string());
   EXPECT_EQ(ini.ReadString("S", "A", ""), "old");
   ini.WriteString("S", "B", "new");
-  EXPECT_EQ(ReadFile(path_), "[S]\nA=old\nB=new\n");
+  EXPECT_EQ(ReadWholeFile(path_), "[S]\nA=old\nB=new\n");
   EXPECT_FALSE(fs::exists(temporary));
 }
 
 TEST_F(RtlIniFile, ProcessKilledBeforeTheReplaceLeavesTheOldFile) {
-  WriteFile(path_, "; keep\n[S]\nA=old\n");
+  WriteWholeFile(path_, "; keep\n[S]\nA=old\n");
   std::fflush(nullptr);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
@@ -282,12 +271,12 @@ TEST_F(RtlIniFile, ProcessKilledBeforeTheReplaceLeavesTheOldFile) {
   ASSERT_TRUE(WIFEXITED(status));
   ASSERT_EQ(WEXITSTATUS(status), 3) << "the writer did not reach the replace step";
 
-  EXPECT_EQ(ReadFile(path_), "; keep\n[S]\nA=old\n");
+  EXPECT_EQ(ReadWholeFile(path_), "; keep\n[S]\nA=old\n");
   EXPECT_TRUE(fs::exists(store_file::TemporaryPathFor(path_.string())));
   TIniFile ini(path_.string());
   EXPECT_EQ(ini.ReadString("S", "A", ""), "old");
   ini.WriteString("S", "A", "newer");
-  EXPECT_EQ(ReadFile(path_), "; keep\n[S]\nA=newer\n");
+  EXPECT_EQ(ReadWholeFile(path_), "; keep\n[S]\nA=newer\n");
 }
 
 TEST_F(RtlIniFile, ConcurrentWritersLoseNoValue) {

@@ -2,6 +2,7 @@
 // key paths, failures with their own messages, and crash safety.
 #include "rtl/registry.h"
 
+#include "tests/whole_file.h"
 #include "winapi/store_file.h"
 
 #include <gtest/gtest.h>
@@ -18,18 +19,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
 
 template <typename F>
 std::string MessageOf(F&& f) {
@@ -71,7 +60,7 @@ TEST_F(RtlRegistry, TypedValuesRoundTripThroughTheStoreFile) {
     reg.WriteBool("Flag", true);
     reg.WriteString("Empty", "");
   }
-  const std::string text = ReadFile(store_);
+  const std::string text = ReadWholeFile(store_);
   EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Vazur\\Test]"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Port\"=\"COM3\""), std::string::npos) << text;
   EXPECT_NE(text.find("\"Timeouts.ReadInterval\"=dword:ffffffff"), std::string::npos) << text;
@@ -102,7 +91,7 @@ TEST_F(RtlRegistry, AnyTextSurvivesTheStoreUnchanged) {
   reg.WriteString("odd \"name\" \\ \x8a", text);
   EXPECT_EQ(reg.ReadString("odd \"name\" \\ \x8a"), text);
   // The store itself stays plain printable ASCII, one value per line.
-  for (const char c : ReadFile(store_)) {
+  for (const char c : ReadWholeFile(store_)) {
     EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7F)) << static_cast<int>(static_cast<unsigned char>(c));
   }
 }
@@ -189,13 +178,13 @@ TEST_F(RtlRegistry, ChangesMadeThroughOneObjectAreSeenByAnother) {
 
 TEST_F(RtlRegistry, DamagedStoreIsReportedAndNeverOverwritten) {
   const std::string damaged = "[HKEY_CURRENT_USER\\Software\\Vazur]\n\"Port\"=\"COM1\"\nthis is not a value\n";
-  WriteFile(store_, damaged);
+  WriteWholeFile(store_, damaged);
   TRegistry reg;
   EXPECT_FALSE(reg.OpenKey("Software\\Vazur", false));
   EXPECT_EQ(reg.LastError(), ERROR_BADDB);
   EXPECT_FALSE(reg.OpenKey("Software\\Vazur", true));
   EXPECT_NE(StoreErrorText(reg.LastError()).find("damaged"), std::string::npos);
-  EXPECT_EQ(ReadFile(store_), damaged);
+  EXPECT_EQ(ReadWholeFile(store_), damaged);
 }
 
 TEST_F(RtlRegistry, StoreFollowsTheConfigurationDirectory) {
@@ -226,7 +215,7 @@ TEST_F(RtlRegistry, TornTemporaryFileIsIgnoredAndReplaced) {
     reg.WriteString("Port", "COM1");
   }
   const fs::path temporary = store_file::TemporaryPathFor(store_.string());
-  WriteFile(temporary, "[HKEY_CURRENT_USER\\Software\\Vazur]\n\"Port\"=\"CO");
+  WriteWholeFile(temporary, "[HKEY_CURRENT_USER\\Software\\Vazur]\n\"Port\"=\"CO");
   TRegistry reg;
   ASSERT_TRUE(reg.OpenKey("Software\\Vazur", false));
   EXPECT_EQ(reg.ReadString("Port"), "COM1");
@@ -241,7 +230,7 @@ TEST_F(RtlRegistry, ProcessKilledBeforeTheReplaceLeavesTheOldStore) {
     ASSERT_TRUE(reg.OpenKey("Software\\Vazur", true));
     reg.WriteString("Port", "COM1");
   }
-  const std::string before = ReadFile(store_);
+  const std::string before = ReadWholeFile(store_);
   std::fflush(nullptr);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
@@ -255,7 +244,7 @@ TEST_F(RtlRegistry, ProcessKilledBeforeTheReplaceLeavesTheOldStore) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   ASSERT_EQ(WEXITSTATUS(status), 3) << "the writer did not reach the replace step";
-  EXPECT_EQ(ReadFile(store_), before);
+  EXPECT_EQ(ReadWholeFile(store_), before);
   TRegistry reg;
   ASSERT_TRUE(reg.OpenKey("Software\\Vazur", false));
   EXPECT_EQ(reg.ReadString("Port"), "COM1");

@@ -3,6 +3,7 @@
 #include "rtl/ini_file.h"
 #include "rtl/registry.h"
 #include "serial/serial.h"
+#include "tests/whole_file.h"
 #include "winapi/virtual_device.h"
 
 #include <gtest/gtest.h>
@@ -20,18 +21,6 @@ namespace {
 
 constexpr TStoredGroup kAllGroups[] = {sgBasic, sgFlowDetails, sgBuffer, sgTimeouts, sgParityDetails, sgReceive};
 const TStoredGroups kEveryGroup{sgBasic, sgFlowDetails, sgBuffer, sgTimeouts, sgParityDetails, sgReceive};
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
 
 // The settings of one group, comparable as a whole.
 using GroupValues = std::vector<std::string>;
@@ -169,7 +158,7 @@ TEST_F(SerialStorage, AllGroupsAreWrittenInTheirFixedOrderWithTheirEncodings) {
   a_.SetStoredGroups(kEveryGroup);
   TIniFile ini(ini_.string());
   a_.StoreToIniFile(ini);
-  EXPECT_EQ(ReadFile(ini_),
+  EXPECT_EQ(ReadWholeFile(ini_),
             "[ComPort1]\n"
             "Port=COM12\n"
             "BaudRate=Custom\n"
@@ -212,7 +201,7 @@ TEST_F(SerialStorage, DefaultGroupsStoreOnlyTheSevenBasicValues) {
   EXPECT_EQ(port.StoredGroups(), TStoredGroups{sgBasic});
   TIniFile ini(ini_.string());
   port.StoreToIniFile(ini);
-  EXPECT_EQ(ReadFile(ini_),
+  EXPECT_EQ(ReadWholeFile(ini_),
             "[ComPort1]\nPort=COM1\nBaudRate=9600\nStopBits=1\nDataBits=8\nParity=None\nFlowControl=None\n");
 
   // The custom rate joins them only while it is the one in use.
@@ -238,7 +227,7 @@ TEST_F(SerialStorage, FlowControlPresetTravelsInTheBasicGroup) {
 }
 
 TEST_F(SerialStorage, SectionLackingValuesKeepsSettingsButCustomRateFallsBackTo9600) {
-  WriteFile(ini_, "[Other]\nPort=COM9\n[comport1]\nPort=com5\nBaudRate=custom\n");
+  WriteWholeFile(ini_, "[Other]\nPort=COM9\n[comport1]\nPort=com5\nBaudRate=custom\n");
   b_.SetStoredGroups(kEveryGroup);
   TComPort expected(nullptr);
   ConfigureB(expected);
@@ -255,7 +244,7 @@ TEST_F(SerialStorage, SectionLackingValuesKeepsSettingsButCustomRateFallsBackTo9
   }
 
   // Without "Custom" the rate is not read at all.
-  WriteFile(ini_, "[ComPort1]\nBaudRate=2400\nCustomBaudRate=777\n");
+  WriteWholeFile(ini_, "[ComPort1]\nBaudRate=2400\nCustomBaudRate=777\n");
   b_.SetCustomBaudRate(4321);
   b_.LoadFromIniFile(ini);
   EXPECT_EQ(b_.BaudRate(), br2400);
@@ -368,7 +357,7 @@ class SerialStorageOpenPort : public SerialStorage {
 };
 
 TEST_F(SerialStorageOpenPort, LoadingAppliesEachChangedSettingThroughItsSetter) {
-  WriteFile(ini_,
+  WriteWholeFile(ini_,
             "[ComPort1]\nPort=COM7\nBaudRate=19200\nStopBits=2\nDataBits=7\nParity=Even\nFlowControl=None\n"
             "Timeouts.ReadInterval=-1\nTimeouts.ReadTotalConstant=500\nTimeouts.WriteTotalConstant=2000\n");
   port_.SetStoredGroups(TStoredGroups{sgBasic, sgTimeouts});
@@ -400,7 +389,7 @@ TEST_F(SerialStorageOpenPort, LoadingAppliesEachChangedSettingThroughItsSetter) 
 
 TEST_F(SerialStorageOpenPort, LoadedPortNameReopensTheOpenPortOnTheNewDevice) {
   auto other = vdev::VirtualDevice::Register("COM8");
-  WriteFile(ini_, "[ComPort1]\nPort=COM8\n");
+  WriteWholeFile(ini_, "[ComPort1]\nPort=COM8\n");
   TIniFile ini(ini_.string());
   port_.LoadFromIniFile(ini);
   EXPECT_TRUE(port_.Connected());
@@ -410,7 +399,7 @@ TEST_F(SerialStorageOpenPort, LoadedPortNameReopensTheOpenPortOnTheNewDevice) {
 }
 
 TEST_F(SerialStorageOpenPort, DeviceRefusingALoadedSettingStopsTheLoadWithItsOwnError) {
-  WriteFile(ini_, "[ComPort1]\nPort=COM7\nBaudRate=19200\nStopBits=2\n");
+  WriteWholeFile(ini_, "[ComPort1]\nPort=COM7\nBaudRate=19200\nStopBits=2\n");
   device_->FailCall("SetCommState", ERROR_INVALID_PARAMETER, 1);
   try {
     LoadSettingsFromIniFile(port_, ini_.string());
@@ -438,7 +427,7 @@ TEST_F(SerialStorage, WrappersReportStoreFailuresAsCodes16And17) {
   EXPECT_EQ(message.rfind("Failed to load settings: ", 0), 0u) << message;
   EXPECT_NE(message.find("missing.ini"), std::string::npos) << message;
 
-  WriteFile(ini_, "[Other]\nPort=COM3\n");
+  WriteWholeFile(ini_, "[Other]\nPort=COM3\n");
   std::tie(code, message) = codeAndMessage([&] { LoadSettingsFromIniFile(b_, ini_.string()); });
   EXPECT_EQ(code, ecLoadFailed);
   EXPECT_NE(message.find("[ComPort1]"), std::string::npos) << message;
