@@ -1,6 +1,7 @@
 #include "rtl/ini_file.h"
 
 #include "rtl/registry.h"
+#include "winapi/ascii_text.h"
 #include "winapi/win32_registry.h"
 
 #include <cstdint>
@@ -63,16 +64,7 @@ bool ParseInteger(const std::string& text, int32_t& out) {
   return true;
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
+using winapi::EqualNoCase;
 
 // Splits a list of NUL-ended names.
 std::vector<std::string> SplitList(const std::string& buffer, DWORD length) {

@@ -2,6 +2,7 @@
 // other line of the file stays as it was.
 #include "winapi/win32_registry.h"
 
+#include "winapi/ascii_text.h"
 #include "winapi/store_file.h"
 
 #include <cstring>
@@ -13,15 +14,7 @@ namespace {
 
 const char kUtf8Bom[] = "\xEF\xBB\xBF";
 
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-  }
-  return true;
-}
+using winapi::EqualNoCase;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 

@@ -12,6 +12,7 @@
 // under the lock and writes it whole, so several processes can share it.
 #include "winapi/win32_registry.h"
 
+#include "winapi/ascii_text.h"
 #include "winapi/store_file.h"
 
 #include <cerrno>
@@ -66,15 +67,7 @@ std::set<KeyHandle*> g_handles;
 // Serialises this process's writers; the file lock does it across processes.
 std::mutex g_writeMutex;
 
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-  }
-  return true;
-}
+using winapi::EqualNoCase;
 
 bool IsRootPath(const std::string& path) { return path.find('\\') == std::string::npos; }
 
