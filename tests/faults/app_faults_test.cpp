@@ -3,7 +3,6 @@
 // line a megabyte long, a dump file with mixed line ends. Each ends in a
 // clear message and with nothing lost.
 #include "app/app_state.h"
-#include "app/application.h"
 #include "app/dump_text.h"
 #include "app/main_window.h"
 #include "app/receive_dialog.h"
@@ -224,18 +223,3 @@ TEST_F(AppFaults, ADumpWithMixedLineEndsAndNoFinalEndIsSentBackLineByLine) {
 }
 
 }  // namespace
-
-#if defined(__SANITIZE_THREAD__) && defined(VAZUR_TSAN_SUPPRESSIONS)
-// Qt is not built with ThreadSanitizer: the binary names the project's
-// suppressions itself, whatever environment the test runner passes on.
-extern "C" const char* __tsan_default_options() {
-  return "suppressions=" VAZUR_TSAN_SUPPRESSIONS " second_deadlock_stack=1";
-}
-#endif
-
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  VazurApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
