@@ -17,6 +17,26 @@ bool IsRelative(const std::string& key) { return key.empty() || key[0] != '\\'; 
 
 std::string StripLeadingBackslash(const std::string& key) { return IsRelative(key) ? key : key.substr(1); }
 
+// The names an enumeration gives, index by index; a name that does not fit
+// is asked for again with a larger buffer.
+template <typename Enumerate>
+std::vector<std::string> CollectNames(Enumerate enumerate) {
+  std::vector<std::string> names;
+  std::vector<char> buffer(256);
+  for (DWORD index = 0;;) {
+    DWORD size = static_cast<DWORD>(buffer.size());
+    const LSTATUS status = enumerate(index, buffer.data(), &size);
+    if (status == ERROR_MORE_DATA && buffer.size() < 65536) {
+      buffer.resize(buffer.size() * 2);
+      continue;
+    }
+    if (status != ERROR_SUCCESS) break;
+    names.emplace_back(buffer.data(), size);
+    ++index;
+  }
+  return names;
+}
+
 }  // namespace
 
 std::string StoreErrorText(DWORD code) {
@@ -138,42 +158,19 @@ HKEY TRegistry::RequireKey(const std::string& action, const std::string& Name) c
 }
 
 std::vector<std::string> TRegistry::GetKeyNames() {
-  std::vector<std::string> names;
-  if (currentKey_ == nullptr) return names;
-  std::vector<char> buffer(256);
-  for (DWORD index = 0;; ++index) {
-    DWORD size = static_cast<DWORD>(buffer.size());
-    const LSTATUS status = RegEnumKeyExA(currentKey_, index, buffer.data(), &size, nullptr, nullptr, nullptr, nullptr);
-    if (status == ERROR_MORE_DATA) {
-      buffer.resize(buffer.size() * 2);
-      --index;
-      continue;
-    }
-    if (status != ERROR_SUCCESS) break;
-    names.emplace_back(buffer.data(), size);
-  }
-  return names;
+  if (currentKey_ == nullptr) return {};
+  return CollectNames([this](DWORD index, char* name, DWORD* size) {
+    return RegEnumKeyExA(currentKey_, index, name, size, nullptr, nullptr, nullptr, nullptr);
+  });
 }
 
 bool TRegistry::HasSubKeys() { return !GetKeyNames().empty(); }
 
 std::vector<std::string> TRegistry::GetValueNames() {
-  std::vector<std::string> names;
-  if (currentKey_ == nullptr) return names;
-  std::vector<char> buffer(256);
-  for (DWORD index = 0;; ++index) {
-    DWORD size = static_cast<DWORD>(buffer.size());
-    const LSTATUS status =
-        RegEnumValueA(currentKey_, index, buffer.data(), &size, nullptr, nullptr, nullptr, nullptr);
-    if (status == ERROR_MORE_DATA && buffer.size() < 65536) {
-      buffer.resize(buffer.size() * 2);
-      --index;
-      continue;
-    }
-    if (status != ERROR_SUCCESS) break;
-    names.emplace_back(buffer.data(), size);
-  }
-  return names;
+  if (currentKey_ == nullptr) return {};
+  return CollectNames([this](DWORD index, char* name, DWORD* size) {
+    return RegEnumValueA(currentKey_, index, name, size, nullptr, nullptr, nullptr, nullptr);
+  });
 }
 
 bool TRegistry::QueryInfo(const std::string& Name, DWORD& type, DWORD& size, const char* action) {
