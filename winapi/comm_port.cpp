@@ -374,17 +374,31 @@ void CommPort::ServiceWrites(Clock::time_point now) {
         op.done += static_cast<DWORD>(n);
         written_ += static_cast<uint64_t>(n);
         txPendingEmpty_ = true;
+        drainSeen_ = false;
       }
     }
+    const bool timedOut = op.total && now >= *op.total;
+    if (op.done < op.want && !timedOut) {
+      // A device without a descriptor says when it has room again.
+      if (backend_->Fd() < 0) backend_->RequestDrainNotice();
+      break;
+    }
+    // Handed over is not yet sent: where the device shows its queue, the
+    // write is complete when its bytes have left it, so that the caller's
+    // progress is the line's.
+    if (!timedOut && !drainSeen_ && backend_->SeesOutputQueue() && backend_->OutputQueued() > 0 &&
+        backend_->RequestDrainNotice())
+      break;  // OnDrained follows
     // A write time-out ends the transfer successfully with what went out.
-    if (op.done < op.want && !(op.total && now >= *op.total)) break;
+    if (!drainSeen_ && backend_->SeesOutputQueue() && backend_->OutputQueued() > 0) completedUndrained_ = true;
     auto done = std::move(writes_.front());
     writes_.pop_front();
     Complete(*done, ERROR_SUCCESS);
   }
   if (writes_.empty() && txPendingEmpty_) {
-    if (backend_->OutputQueued() > 0 && backend_->RequestDrainNotice()) return;  // OnDrained follows
+    if (!drainSeen_ && backend_->OutputQueued() > 0 && backend_->RequestDrainNotice()) return;  // OnDrained follows
     txPendingEmpty_ = false;
+    completedUndrained_ = false;
     if (rtsToggleOn_) {
       backend_->SetRts(false);
       rtsToggleOn_ = false;
@@ -396,6 +410,7 @@ void CommPort::ServiceWrites(Clock::time_point now) {
 void CommPort::OnDrained() {
   std::lock_guard<std::mutex> lock(mu_);
   if (closed_ || lost_) return;
+  drainSeen_ = true;
   ServiceWrites(Clock::now());
 }
 
@@ -751,7 +766,11 @@ BOOL CommPort::Purge(DWORD flags) {
   // Works on a lost device too, so that closing it never gets stuck.
   if (flags & PURGE_TXABORT) AbortAll(writes_, ERROR_OPERATION_ABORTED);
   if (flags & PURGE_RXABORT) AbortAll(reads_, ERROR_OPERATION_ABORTED);
-  if ((flags & PURGE_TXCLEAR) && !lost_) backend_->Flush(false, true);
+  if ((flags & PURGE_TXCLEAR) && !lost_) {
+    // Only bytes of writes not reported complete may be thrown away.
+    if (completedUndrained_ && backend_->OutputQueued() == 0) completedUndrained_ = false;
+    if (backend_->SeesOutputQueue() && !completedUndrained_) backend_->Flush(false, true);
+  }
   if (flags & PURGE_RXCLEAR) {
     rxHead_ = rxUsed_ = 0;
     markState_ = 0;

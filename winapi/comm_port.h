@@ -55,9 +55,16 @@ class LineBackend {
   virtual long WriteSome(const uint8_t* data, size_t size, DWORD* error) = 0;
 
   virtual void Flush(bool /*input*/, bool /*output*/) {}
+  // True when OutputQueued tells what has not yet left the device (a UART or
+  // USB adapter). A write then completes only once its bytes are out, and a
+  // purge may flush the device's queue. Where the queue cannot be seen (a
+  // pseudo-terminal), bytes the device took are never flushed: they may
+  // belong to a write already reported complete.
+  virtual bool SeesOutputQueue() const { return false; }
   // Bytes still in the device's own transmit buffer.
   virtual DWORD OutputQueued() { return 0; }
-  // Asks for OnDrained once the device's transmit buffer is empty.
+  // Asks for OnDrained once the device's transmit buffer is empty (and, for
+  // a device without a descriptor to poll, once it has room again).
   // Returns false when that cannot be known (EV_TXEMPTY is then raised at once).
   virtual bool RequestDrainNotice() { return false; }
   // Line-error deltas since the last call (CE_* bits), for devices that count them.
@@ -153,6 +160,12 @@ class CommPort : public KernelObject {
   std::deque<std::unique_ptr<Op>> writes_;
   std::unique_ptr<Op> wait_;
   bool txPendingEmpty_ = false;  // bytes were written since the last EV_TXEMPTY
+  // A write was reported complete (by its time-out) while its bytes were
+  // still in the device's queue: a purge must not flush them.
+  bool completedUndrained_ = false;
+  // The device said its queue has drained since the last bytes went in; a
+  // driver whose count lags behind its drain must not make us ask forever.
+  bool drainSeen_ = false;
   uint64_t written_ = 0;          // bytes handed to the device, for progress checks
   // A stopped pseudo-terminal (XOFF) polls writable but takes nothing; then
   // writing is retried after a growing pause instead of spinning.

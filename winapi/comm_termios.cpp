@@ -297,6 +297,10 @@ class TermiosBackend : public LineBackend {
     if (output) tcflush(fd_, TCOFLUSH);
   }
 
+  // A pseudo-terminal reports its queue as empty while its far end has not
+  // read the bytes yet; only a device with a line shows what is still to go.
+  bool SeesOutputQueue() const override { return hasModem_; }
+
   DWORD OutputQueued() override {
     int queued = 0;
     if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) return 0;

@@ -4,18 +4,54 @@
 #include "winapi/port_names.h"
 #include "winapi/virtual_registry.h"
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
+#include <thread>
 
 namespace vdev {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // What the test object and the open port's backend share.
 struct State {
   std::mutex mu;
+  std::condition_variable changed;
   std::vector<Call> calls;
   std::string written;
+
+  // A paced line: bytes wait in txQueue until the line has had the time to
+  // send them; lineClock is when the head byte started.
+  unsigned pace = 0;  // bytes per second; 0: a write leaves at once
+  size_t queueLimit = 0;
+  bool queueVisible = false;
+  std::string txQueue;
+  Clock::time_point lineClock;
+  size_t discarded = 0;
+
+  // With `mu` held: moves what the line has sent by now into `written`.
+  void Drain() {
+    const auto now = Clock::now();
+    if (pace == 0 || txQueue.empty()) {
+      lineClock = now;
+      return;
+    }
+    const double seconds = std::chrono::duration<double>(now - lineClock).count();
+    const size_t sent = std::min(txQueue.size(), static_cast<size_t>(seconds * pace));
+    if (sent == 0) return;
+    written.append(txQueue, 0, sent);
+    txQueue.erase(0, sent);
+    lineClock = txQueue.empty() ? now : lineClock + ByteTimes(sent);
+  }
+  Clock::duration ByteTimes(size_t bytes) const {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(bytes) / pace));
+  }
+  Clock::time_point EmptyAt() const { return lineClock + ByteTimes(txQueue.size()); }
+
   struct Failure {
     DWORD error;
     int times;
@@ -44,8 +80,14 @@ struct State {
 class VirtualBackend : public winapi::LineBackend {
  public:
   explicit VirtualBackend(std::shared_ptr<State> state) : state_(std::move(state)) {}
+  ~VirtualBackend() override { StopLine(); }
+
+  void Start(winapi::CommPort*) override {
+    line_ = std::thread([this] { RunLine(); });
+  }
 
   void Stop() override {
+    StopLine();
     std::lock_guard<std::mutex> lock(state_->mu);
     state_->open = false;
     state_->port.reset();
@@ -77,8 +119,41 @@ class VirtualBackend : public winapi::LineBackend {
 
   long WriteSome(const uint8_t* data, size_t size, DWORD*) override {
     std::lock_guard<std::mutex> lock(state_->mu);
-    state_->written.append(reinterpret_cast<const char*>(data), size);
-    return static_cast<long>(size);
+    if (state_->pace == 0) {
+      state_->written.append(reinterpret_cast<const char*>(data), size);
+      return static_cast<long>(size);
+    }
+    state_->Drain();
+    const size_t taken = std::min(size, state_->queueLimit - std::min(state_->queueLimit, state_->txQueue.size()));
+    state_->txQueue.append(reinterpret_cast<const char*>(data), taken);
+    return static_cast<long>(taken);
+  }
+
+  bool SeesOutputQueue() const override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    return state_->pace != 0 && state_->queueVisible;
+  }
+
+  DWORD OutputQueued() override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    state_->Drain();
+    return state_->queueVisible ? static_cast<DWORD>(state_->txQueue.size()) : 0;
+  }
+
+  void Flush(bool, bool output) override {
+    if (!output) return;
+    std::lock_guard<std::mutex> lock(state_->mu);
+    state_->Drain();
+    state_->discarded += state_->txQueue.size();
+    state_->txQueue.clear();
+  }
+
+  bool RequestDrainNotice() override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    if (state_->pace == 0) return false;
+    drainWanted_ = true;
+    state_->changed.notify_all();
+    return true;
   }
 
   bool RecordsCalls() const override { return true; }
@@ -91,7 +166,44 @@ class VirtualBackend : public winapi::LineBackend {
   }
 
  private:
+  // The line itself: tells the port when its queue has emptied.
+  void RunLine() {
+    std::unique_lock<std::mutex> lock(state_->mu);
+    while (!stopLine_) {
+      if (!drainWanted_) {
+        state_->changed.wait(lock);
+        continue;
+      }
+      state_->Drain();
+      if (!state_->txQueue.empty()) {
+        state_->changed.wait_until(lock, state_->EmptyAt());
+        continue;
+      }
+      drainWanted_ = false;
+      std::shared_ptr<winapi::CommPort> port = state_->port.lock();
+      lock.unlock();
+      if (port) {
+        port->OnDrained();
+        port->Wake();
+      }
+      port.reset();
+      lock.lock();
+    }
+  }
+
+  void StopLine() {
+    {
+      std::lock_guard<std::mutex> lock(state_->mu);
+      stopLine_ = true;
+      state_->changed.notify_all();
+    }
+    if (line_.joinable()) line_.join();
+  }
+
   std::shared_ptr<State> state_;
+  std::thread line_;
+  bool drainWanted_ = false;  // guarded by state_->mu
+  bool stopLine_ = false;     // guarded by state_->mu
 };
 
 class Device : public VirtualDevice {
@@ -126,9 +238,28 @@ class Device : public VirtualDevice {
 
   std::string TakeWritten() override {
     std::lock_guard<std::mutex> lock(state_->mu);
+    state_->Drain();
     std::string s;
     s.swap(state_->written);
     return s;
+  }
+
+  void PaceLine(unsigned bytesPerSecond, size_t queueBytes, bool visible) override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    state_->Drain();
+    state_->pace = bytesPerSecond;
+    state_->queueLimit = queueBytes;
+    state_->queueVisible = visible;
+  }
+
+  size_t Discarded() const override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    return state_->discarded;
+  }
+
+  void WaitUntilSent() override {
+    std::unique_lock<std::mutex> lock(state_->mu);
+    for (state_->Drain(); !state_->txQueue.empty(); state_->Drain()) state_->changed.wait_until(lock, state_->EmptyAt());
   }
 
   void Feed(const std::string& bytes) override {

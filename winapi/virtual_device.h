@@ -38,8 +38,19 @@ class VirtualDevice {
   virtual void ClearCalls() = 0;
   virtual bool IsOpen() const = 0;
 
-  // Everything written through WriteFile since the last TakeWritten.
+  // Everything written through WriteFile since the last TakeWritten (with a
+  // paced line, what has left the transmit queue).
   virtual std::string TakeWritten() = 0;
+
+  // Makes the transmit side a real line's: a queue of `queueBytes` that the
+  // line empties at `bytesPerSecond`. With `visible` the driver sees that
+  // queue (a UART, a USB adapter); without, it does not (a pseudo-terminal),
+  // and the line goes on sending after the port is closed.
+  virtual void PaceLine(unsigned bytesPerSecond, size_t queueBytes, bool visible) = 0;
+  // Bytes in the transmit queue that a purge threw away.
+  virtual size_t Discarded() const = 0;
+  // Waits until the paced line has sent everything in its queue.
+  virtual void WaitUntilSent() = 0;
 
   // Bytes arriving from the line: they enter the receive queue and raise
   // EV_RXCHAR (and EV_RXFLAG / EV_RX80FULL where they apply).

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <cstdlib>
 #include <thread>
 
@@ -115,6 +116,53 @@ TEST_F(WinapiVirtual, WritesAreRecordedAndComplete) {
   EXPECT_EQ(dev->TakeWritten(), "AB\r\n");
   EXPECT_EQ(dev->TakeWritten(), "");
   EXPECT_EQ(dev->Calls().back().data, "AB\r\n");
+}
+
+// A write of `bytes` through the transfer's event; returns the count.
+DWORD WriteAndWait(HANDLE h, HANDLE ev, const std::string& bytes) {
+  OVERLAPPED w{};
+  w.hEvent = ev;
+  DWORD n = 0;
+  if (!WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &n, &w)) {
+    EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
+    EXPECT_TRUE(GetOverlappedResult(h, &w, &n, TRUE));
+  }
+  return n;
+}
+
+// A real line is slow and has a transmit queue: a write completes when its
+// bytes have left a queue the driver can see, and neither a purge nor the
+// close throws away bytes of a write already reported complete.
+TEST_F(WinapiVirtual, APacedLineCompletesWritesWhenTheBytesAreOutAndNeverLosesThem) {
+  const std::string line(600, 'x');
+  dev->PaceLine(4000, 256, true);  // a UART: the queue is smaller than the write
+  Open();
+  EXPECT_EQ(WriteAndWait(h, ev, line), 600u);
+  EXPECT_EQ(dev->TakeWritten(), line) << "complete only once every byte has left";
+
+  // Completed by its time-out with bytes still queued: the close's purge keeps them.
+  COMMTIMEOUTS t{MAXDWORD, 0, 0, 0, 1};
+  ASSERT_TRUE(SetCommTimeouts(h, &t));
+  dev->PaceLine(4000, 4096, true);
+  EXPECT_EQ(WriteAndWait(h, ev, line), 600u);
+  ASSERT_TRUE(PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR));
+  ASSERT_TRUE(CloseHandle(h));
+  h = INVALID_HANDLE_VALUE;
+  dev->WaitUntilSent();
+  EXPECT_EQ(dev->TakeWritten(), line);
+  EXPECT_EQ(dev->Discarded(), 0u);
+
+  // A pseudo-terminal: the queue cannot be seen, so the write completes when
+  // it is taken, and the line still delivers it after the close.
+  dev->PaceLine(4000, 65536, false);
+  Open();
+  EXPECT_EQ(WriteAndWait(h, ev, line + line), 1200u);
+  ASSERT_TRUE(PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR));
+  ASSERT_TRUE(CloseHandle(h));
+  h = INVALID_HANDLE_VALUE;
+  dev->WaitUntilSent();
+  EXPECT_EQ(dev->TakeWritten(), line + line);
+  EXPECT_EQ(dev->Discarded(), 0u);
 }
 
 TEST_F(WinapiVirtual, FeedRaisesReceiveEventsAndFillsTheQueue) {
