@@ -106,6 +106,7 @@ void TCustomComPort::Open() {
   if (connected_ || IsDesigning() || closing_) return;
   TriggerBeforeOpen();
   OpenDevice();
+  unreportedErrors_ = 0;
   connected_ = true;
   try {
     ApplyAllSettings();
@@ -119,7 +120,14 @@ void TCustomComPort::Open() {
     throw;
   }
   TriggerAfterOpen();
-  ReportSignals(true);
+  try {
+    ReportSignals(true);
+  } catch (...) {
+    // A port that cannot tell its lines is not usable: no caller may find
+    // it half open.
+    ShutDown();
+    throw;
+  }
 }
 
 void TCustomComPort::StartEventThread() {
@@ -462,6 +470,9 @@ int32_t TCustomComPort::InputCount() {
   COMSTAT stat;
   std::memset(&stat, 0, sizeof stat);
   if (!ClearCommError(handle_, &errors, &stat)) throw EComPort(ecClearCommFailed, LastError());
+  // The query clears the driver's errors: keep them for LineErrors, or an
+  // overrun that came with the characters would never be told.
+  if (errors) unreportedErrors_.fetch_or(errors);
   return static_cast<int32_t>(stat.cbInQue);
 }
 
@@ -470,7 +481,7 @@ TComErrors TCustomComPort::LineErrors() {
   COMSTAT stat;
   std::memset(&stat, 0, sizeof stat);
   if (!ClearCommError(handle_, &errors, &stat)) throw EComPort(ecClearCommFailed, LastError());
-  return ErrorWordToErrors(errors, parity_->Check());
+  return ErrorWordToErrors(errors | unreportedErrors_.exchange(0), parity_->Check());
 }
 
 TModemSignals TCustomComPort::ModemStatus() {

@@ -18,6 +18,7 @@
 #include "winapi/win32.h"
 
 #include <cstdint>
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -158,6 +159,11 @@ class TCustomComPort : public TComponent {
   TNotifyEvent OnRxFlag;
   TComErrorEvent OnError;
   TNotifyEvent OnRx80Full;
+  // Not one of the line events: called, on the thread SyncMethod chooses,
+  // once waiting for line events keeps failing because the device has gone
+  // (unplugged, hung up), with the Windows error code. Unassigned, that
+  // failure goes to the error report in English.
+  std::function<void(TObject* Sender, int32_t WinErrorCode)> OnLineLost;
 
  protected:
   virtual void OpenDevice();
@@ -233,6 +239,8 @@ class TCustomComPort : public TComponent {
 
   bool connected_ = false;
   HANDLE handle_ = INVALID_HANDLE_VALUE;
+  // Line errors that InputCount cleared in the driver, for LineErrors.
+  std::atomic<DWORD> unreportedErrors_{0};
   TComThread* eventThread_ = nullptr;
   bool threadCreated_ = false;
   bool closing_ = false;  // the event thread is being stopped

@@ -75,8 +75,7 @@ void TComThread::Execute() {
     if (WaitForSingleObject(stopEvent_, pause) != WAIT_TIMEOUT) return false;
     if (repeated && !failureReported) {
       failureReported = true;
-      ReportError("Waiting for line events on " + portName_ + " failed (win error code: " +
-                  std::to_string(static_cast<int32_t>(error)) + ")");
+      ReportLineLost(error);
     }
     return true;
   };
@@ -119,6 +118,27 @@ void TComThread::Execute() {
   }
   CloseHandle(wait->overlapped.hEvent);
   delete wait;
+}
+
+void TComThread::ReportLineLost(DWORD error) {
+  TCustomComPort& port = *comPort_;
+  if (!port.OnLineLost) {
+    ReportError("Waiting for line events on " + portName_ + " failed (win error code: " +
+                std::to_string(static_cast<int32_t>(error)) + ")");
+    return;
+  }
+  auto deliver = [&port, error] {
+    TCustomComPort::DeliveryScope scope(&port);
+    port.OnLineLost(&port, static_cast<int32_t>(error));
+  };
+  try {
+    if (port.syncMethod_ == smNone)
+      deliver();
+    else
+      Synchronize(deliver);
+  } catch (...) {
+    ReportCurrentException();
+  }
 }
 
 void TComThread::DispatchEvents() {

@@ -31,6 +31,8 @@ class TComThread : public TThread {
   void DispatchEvents();
   void DeliverEvents();
   void SendEvents();
+  // Waiting for line events keeps failing: the device has gone.
+  void ReportLineLost(DWORD error);
 
   TCustomComPort* comPort_;
   std::string portName_;  // for messages; the port's own may change meanwhile

@@ -241,6 +241,30 @@ TEST_P(SerialEventsTest, LostDeviceIsPacedReportedAndClosable) {
   EXPECT_EQ(reports.Messages().size(), 1u);
 }
 
+// With a handler for the loss, the program tells the user in its own words:
+// once, on the main thread where the handlers run, and not in English.
+TEST_P(SerialEventsTest, LostDeviceGoesToItsOwnHandlerOnce) {
+  ReportCapture reports(&loop_);
+  std::vector<int32_t> codes;
+  bool onMain = true;
+  port_.OnLineLost = [&](TObject* sender, int32_t code) {
+    EXPECT_EQ(sender, &port_);
+    if (std::this_thread::get_id() != mainThread_) onMain = false;
+    codes.push_back(code);
+    loop_.Notify();
+  };
+  port_.Open();
+  device_->Unplug();
+  ASSERT_TRUE(loop_.Pump([&] { return !codes.empty(); }));
+  try {
+    port_.Close();
+  } catch (const EComPort&) {
+  }
+  EXPECT_EQ(codes, std::vector<int32_t>{ERROR_DEVICE_NOT_CONNECTED});
+  EXPECT_EQ(onMain, GetParam() != smNone);
+  EXPECT_TRUE(reports.Messages().empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(SyncMethods, SerialEventsTest, ::testing::Values(smThreadSync, smWindowSync, smNone),
                          [](const auto& info) {
                            switch (info.param) {

@@ -403,6 +403,24 @@ TEST_F(SerialPortTest, FailingApplyDuringOpenClosesTheDeviceAgain) {
   }
 }
 
+// A device whose lines cannot be read after it opened (seen under another
+// implementation of the API) must not leave a half-open port behind.
+TEST_F(SerialPortTest, FailingSignalReportClosesTheDeviceAgain) {
+  device_->FailCall("GetCommModemStatus", ERROR_GEN_FAILURE, 1);
+  try {
+    port_.Open();
+    ADD_FAILURE() << "no error";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), 11);
+  }
+  EXPECT_FALSE(port_.Connected());
+  EXPECT_FALSE(port_.ThreadCreated());
+  EXPECT_FALSE(device_->IsOpen());
+  port_.Open();  // the next open works
+  EXPECT_TRUE(port_.Connected());
+  port_.Close();
+}
+
 TEST_F(SerialPortTest, RefusedSettingStaysStoredAndIsSentAgain) {
   port_.Open();
   device_->FailCall("SetCommState", ERROR_INVALID_PARAMETER, 1);
@@ -579,6 +597,11 @@ TEST_F(SerialPortTest, StatusQueries) {
   port_.Parity().SetCheck(true);
   device_->SetLineErrors(CE_RXPARITY);
   EXPECT_EQ(port_.LineErrors(), TComErrors{erRxParity});
+  // An overrun comes with characters: counting them must not swallow it.
+  device_->SetLineErrors(CE_OVERRUN);
+  EXPECT_EQ(port_.InputCount(), 0);
+  EXPECT_EQ(port_.LineErrors(), TComErrors{erOverrun});
+  EXPECT_TRUE(port_.LineErrors().Empty());
 }
 
 TEST(SerialPortDialog, ShowSettingsDialogGoesThroughTheHook) {
