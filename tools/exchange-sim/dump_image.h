@@ -20,9 +20,10 @@ struct GenerateOptions {
   bool high_bytes = false;     // some lines carry Czech labels in Windows-1250
 };
 
-// A deterministic image of plausible exchange RAM lines:
-// "AAAAAA DDDD...DD CC" (address, 16 data bytes, checksum), 42 characters.
-// No line contains "77": the tool takes that pair as the end of the dump.
+// A deterministic image of exchange RAM as the exchange lists it:
+// "AAAA: DD DD ... DD" (address, 16 bytes), 53 characters. As in real RAM,
+// "77" stands inside lines, and some lines begin with it; no line is the
+// end mark "77" alone.
 Lines GenerateImage(const GenerateOptions& options);
 
 // Splits a dump file's bytes into lines. CR LF, CR and LF each end a line;

@@ -126,8 +126,12 @@ int Exchange::Run() {
     if (pty_) fds.push_back({pty_->watch(), POLLIN, 0});
     // A master without its slave reports hang-up constantly: only watch it while connected.
     const int port_index = connected_ ? int(fds.size()) : -1;
+    // A paced load is read no faster than the line brings it; the rest waits
+    // in the terminal's buffer, as in a slow exchange's UART. (A hang-up is
+    // reported all the same.)
+    const std::size_t allowance = connected_ ? LoadAllowance(Clock::now()) : 0;
     if (connected_)
-      fds.push_back({port(), short(POLLIN | (dump_active_ && waiting_for_room_ ? POLLOUT : 0)), 0});
+      fds.push_back({port(), short((allowance > 0 ? POLLIN : 0) | (dump_active_ && waiting_for_room_ ? POLLOUT : 0)), 0});
 
     int timeout = -1;
     if (auto deadline = NextDeadline()) {
@@ -141,9 +145,15 @@ int Exchange::Run() {
 
     if (fds[0].revents) HandleSignals();
     if (port_index >= 0 && fds[port_index].revents) {
-      if (fds[port_index].revents & POLLOUT) waiting_for_room_ = false;
-      bool alive = ReadPort();
-      if (!alive || (fds[port_index].revents & (POLLHUP | POLLERR))) {
+      const short revents = fds[port_index].revents;
+      if (revents & POLLOUT) waiting_for_room_ = false;
+      // After a hang-up the line has carried everything the tool sent.
+      bool alive = true;
+      if (revents & (POLLHUP | POLLERR))
+        alive = ReadPort();
+      else if (revents & POLLIN)
+        alive = ReadPort(LoadAllowance(Clock::now()));
+      if (!alive || (revents & (POLLHUP | POLLERR))) {
         if (!pty_) throw std::runtime_error("the device " + port_path_ + " is gone");
         if (connected_) EndSession();
       }
@@ -216,23 +226,35 @@ void Exchange::EndSession() {
   if (options_.once) quit_ = true;
 }
 
-bool Exchange::ReadPort() {
+std::size_t Exchange::LoadAllowance(Clock::time_point now) const {
+  if (chars_per_second_ <= 0 || !pty_) return SIZE_MAX;
+  if (!load_active_) return slice_;
+  const double elapsed = std::chrono::duration<double>(now - load_start_).count();
+  const std::size_t due = std::size_t(elapsed * chars_per_second_) + slice_;
+  const std::size_t taken = load_.raw().size();
+  return due > taken ? due - taken : 0;
+}
+
+bool Exchange::ReadPort(std::size_t limit) {
   char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(port(), buffer, sizeof buffer);
+  while (limit > 0) {
+    ssize_t n = ::read(port(), buffer, std::min(sizeof buffer, limit));
     if (n > 0) {
       OnData(buffer, std::size_t(n));
+      limit -= std::size_t(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
     return false;  // 0 or EIO: the far end has gone; whatever it sent has been read
   }
+  return true;
 }
 
 void Exchange::OnData(const char* data, std::size_t size) {
   if (!load_active_) {
     load_active_ = true;
+    load_start_ = Clock::now();
     load_ = LoadCollector();
     Say("load: receiving");
   }
@@ -335,6 +357,11 @@ std::optional<Exchange::Clock::time_point> Exchange::NextDeadline() const {
   }
   if (load_active_ && options_.load_idle_ms > 0)
     consider(last_data_ + std::chrono::milliseconds(options_.load_idle_ms));
+  if (connected_ && load_active_ && chars_per_second_ > 0 && pty_ && LoadAllowance(Clock::now()) == 0) {
+    // When the line has brought the next character of the load.
+    double due = double(load_.raw().size() + 1 - std::min(load_.raw().size() + 1, slice_)) / chars_per_second_;
+    consider(load_start_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(due)));
+  }
   return next;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,7 +35,10 @@ class Exchange {
   void StartSession();
   void EndSession();
   void HandleOpenEvents();
-  bool ReadPort();  // false when the far end has gone
+  // Reads at most `limit` bytes; false when the far end has gone.
+  bool ReadPort(std::size_t limit = SIZE_MAX);
+  // Bytes of a load the exchange can take now at the line's pace.
+  std::size_t LoadAllowance(Clock::time_point now) const;
   void OnData(const char* data, std::size_t size);
   void FinishLoad();
   void StartDump(const char* why);
@@ -79,6 +83,7 @@ class Exchange {
   unsigned dumps_interrupted_ = 0;
 
   bool load_active_ = false;
+  Clock::time_point load_start_;
   LoadCollector load_;
   Clock::time_point last_data_;
   unsigned loads_ = 0;

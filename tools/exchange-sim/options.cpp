@@ -173,15 +173,18 @@ Dump:
   --generate BYTES      send a generated image of about BYTES bytes
                         (default 12000, counted with CR line ends;
                         suffix k or M). Lines look like
-                        "000A30 3F0012...C4 5B": address, 16 bytes, checksum;
-                        they never contain "77"
+                        "76E0: 3F 00 12 ... C4": address, 16 bytes; as in
+                        real RAM, "77" stands inside lines and some lines
+                        begin with it
   --seed N              seed of the generated image (default 1)
   --high-bytes          some generated lines carry Czech labels in
                         Windows-1250 (bytes 0x8A to 0xFD)
   --line-ending cr|crlf what ends each line (default cr, as the exchange)
   --end-mark TEXT       last line of the dump (default 77; empty: none)
-  --line-speed BAUD     pace the dump like a line of BAUD (default 1200 on
-                        a pseudo-terminal; a device is paced by its --baud)
+  --line-speed BAUD     pace the dump, and take a load, like a line of BAUD
+                        (default 1200 on a pseudo-terminal; a device is
+                        paced by its --baud); what the tool sends faster
+                        waits in the terminal's buffer
   --bits-per-char N     bits per character on that line (default 10)
   --unpaced             write as fast as the port takes it
 
