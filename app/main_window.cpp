@@ -1,7 +1,9 @@
 #include "app/main_window.h"
 
 #include "app/app_state.h"
+#include "app/dump_text.h"
 #include "app/message_boxes.h"
+#include "app/port_access.h"
 #include "app/toolbar_icons.h"
 #include "serial/serial.h"
 
@@ -221,6 +223,7 @@ void TForm1::CreatePanes() {
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  KeepLineBreaksPlain(*Memo1);
   Splitter1->addWidget(Panel1);
   Splitter1->addWidget(Memo1);
   Splitter1->setStretchFactor(0, 0);
@@ -269,6 +272,7 @@ void TForm1::CreateComPort() {
   flow.SetXonXoffIn(false);
   ComPort1->SetEvents(AllComEvents);
   ComPort1->OnRxChar = [this](TObject* Sender, int32_t Count) { ComPort1RxChar(Sender, Count); };
+  ConnectLineReports(*this);
   ComPort1->EndLoading();
 }
 

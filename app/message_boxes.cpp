@@ -37,6 +37,22 @@ void ShowSystemBox(QWidget* parent, QMessageBox::Icon icon, const QString& capti
   ShowBox(parent, icon, caption, text);
 }
 
+bool AskYesNo(QWidget* parent, const QString& text) {
+  QMessageBox box(parent);
+  box.setIcon(QMessageBox::Question);
+  box.setWindowTitle(QStringLiteral(" DOTAZ "));
+  box.setText(text);
+  box.setTextFormat(Qt::PlainText);
+  QPushButton* yes = box.addButton(QMessageBox::Yes);
+  yes->setText(QStringLiteral("Ano"));
+  QPushButton* no = box.addButton(QMessageBox::No);
+  no->setText(QStringLiteral("Ne"));
+  box.setDefaultButton(no);
+  box.setEscapeButton(no);
+  box.exec();
+  return box.clickedButton() == yes;
+}
+
 void ShowErrorBox(QWidget* parent, const QString& text) {
   ShowBox(parent, QMessageBox::Critical, QStringLiteral(" CHYBA "), text);
 }

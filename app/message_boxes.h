@@ -15,6 +15,10 @@ void ShowPlainMessage(QWidget* parent, const QString& text);
 
 // System box: an icon, a caption such as " INFORMACE ", one "OK".
 void ShowSystemBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text);
+// Question box: caption " DOTAZ ", question icon, "Ano" and "Ne" (the
+// default, so a stray Enter changes nothing). True for "Ano".
+bool AskYesNo(QWidget* parent, const QString& text);
+
 // Error box: caption " CHYBA ", stop icon, one "OK".
 void ShowErrorBox(QWidget* parent, const QString& text);
 

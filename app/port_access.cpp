@@ -1,8 +1,15 @@
 #include "app/port_access.h"
 
+#include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/message_boxes.h"
+#include "app/receive_dialog.h"
+#include "app/send_dialog.h"
 #include "serial/serial.h"
+
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
 
 #include <exception>
 
@@ -14,6 +21,41 @@ namespace {
 // line has no flow control. 4 MiB is over nine hours of a 1200 Bd line, and
 // a megabyte arriving in one burst still fits.
 constexpr int32_t kReceiveQueueBytes = 4 * 1024 * 1024;
+
+bool LossAnnounced = false;
+bool LineErrorWarned = false;
+
+QString PortName(TForm1& form) { return QString::fromStdString(form.ComPort1->Port()); }
+
+void OnLineLost(TForm1& form) {
+  // Out of the hand-over: the event thread must not wait on the technician.
+  QTimer::singleShot(0, &form, [form = QPointer<TForm1>(&form)] {
+    if (!form) return;
+    // A running send loop says itself at which line it stopped.
+    if (Form2 && Form2->Looping() && Sending) return;
+    Guarded([&] {
+      AnnounceLineLost(*form, Receiving ? QStringLiteral("Přijaté věty zůstávají v okně; tlačítko Storno je uloží.")
+                                        : QString());
+    });
+  });
+}
+
+void OnLineErrors(TForm1& form, TComErrors errors) {
+  if (!Receiving || LineErrorWarned) return;
+  QStringList what;
+  if (errors.Contains(erRxOver)) what << QStringLiteral("přetečení vstupní fronty");
+  if (errors.Contains(erOverrun)) what << QStringLiteral("přetečení přijímače");
+  if (errors.Contains(erFrame)) what << QStringLiteral("chyba rámce");
+  if (errors.Contains(erRxParity)) what << QStringLiteral("chyba parity");
+  if (what.isEmpty()) return;
+  LineErrorWarned = true;
+  const QString text = QStringLiteral("Při příjmu z portu %1 došlo k chybě linky (%2). Některé věty mohou chybět "
+                                      "nebo být poškozené; zkontrolujte výpis, případně příjem opakujte.")
+                           .arg(PortName(form), what.join(QStringLiteral(", ")));
+  QTimer::singleShot(0, &form, [form = QPointer<TForm1>(&form), text] {
+    if (form) ShowSystemBox(form, QMessageBox::Warning, QStringLiteral(" UPOZORNĚNÍ "), text);
+  });
+}
 
 }  // namespace
 
@@ -39,10 +81,31 @@ bool OpenComPortForCommand(TForm1& form) {
       }
     }
     if (port.Buffer().InputSize() < kReceiveQueueBytes) port.Buffer().SetInputSize(kReceiveQueueBytes);
-    port.Open();
+    if (!port.Connected()) {
+      port.Open();
+      LossAnnounced = false;
+    }
   } catch (const std::exception&) {
     ShowPlainMessage(&form, QStringLiteral("Port nelze otevřít, upravte nastavení!"));
     return false;
   }
+  return true;
+}
+
+void ConnectLineReports(TForm1& form) {
+  form.ComPort1->OnLineLost = [&form](TObject*, int32_t) { OnLineLost(form); };
+  form.ComPort1->OnError = [&form](TObject*, TComErrors errors) { OnLineErrors(form, errors); };
+}
+
+void ResetLineErrorWarning() { LineErrorWarned = false; }
+
+bool AnnounceLineLost(TForm1& form, const QString& detail) {
+  if (LossAnnounced) return false;
+  LossAnnounced = true;
+  QString text = QStringLiteral("Spojení s ústřednou na portu %1 bylo přerušeno: zařízení portu se odpojilo "
+                                "nebo přestalo odpovídat.")
+                     .arg(PortName(form));
+  if (!detail.isEmpty()) text += QLatin1Char(' ') + detail;
+  ShowErrorBox(Form2 ? static_cast<QWidget*>(Form2) : Form3 ? static_cast<QWidget*>(Form3) : &form, text);
   return true;
 }

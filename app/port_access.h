@@ -1,6 +1,10 @@
 // Opening ComPort1 for the receive and send commands.
 #pragma once
 
+#include <QString>
+
+#include <cstdint>
+
 class TComPort;
 class TForm1;
 
@@ -14,3 +18,15 @@ bool OpenComPortForCommand(TForm1& form);
 // A port whose device has gone away fails the modem status query (a device
 // without modem lines reports them all off instead).
 bool DeviceGone(TComPort& port);
+
+// Connects ComPort1's reports of a lost device and of line errors to the
+// technician's messages, in Czech.
+void ConnectLineReports(TForm1& form);
+
+// A new reception: its first line error is worth one warning again.
+void ResetLineErrorWarning();
+
+// Tells the technician, once for each opening of the port, that its device
+// has gone; `detail` says what that means for the work under way. False
+// when it was already told.
+bool AnnounceLineLost(TForm1& form, const QString& detail);

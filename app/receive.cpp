@@ -15,11 +15,16 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -42,10 +47,64 @@ constexpr std::string_view kEndMark = "77";
 // Bytes read and shown at a time when many are waiting.
 constexpr int32_t kReadSlice = 64 * 1024;
 
-// Whether the "77" now waiting in RxBuffer (after the last complete line)
-// has already been announced, so that it is announced once, not at every
-// later event.
-bool EndMarkInTailAnnounced = false;
+// "Data jsou přijata" is said once a dump, and only when the data really
+// ended with the mark: exchange RAM is full of the byte pair "77".
+bool EndAnnounced = false;
+QPointer<QTimer> EndQuietTimer;
+
+// What waits after the last line end is the mark alone (an LF ignored).
+bool TailIsEndMark() {
+  if (RxBuffer.size() > kEndMark.size() + 2) return false;
+  std::string tail = RxBuffer;
+  std::erase(tail, '\n');
+  return tail == kEndMark;
+}
+
+// How long the line must stay quiet after a "77" without its CR: twenty
+// characters' time at the port's speed, and never under a quarter second.
+int EndQuietMs(TComPort& port) {
+  DWORD baud = BaudRateToValue(port.BaudRate());
+  if (baud == 0) baud = static_cast<DWORD>(std::max<int32_t>(1, port.CustomBaudRate()));
+  const double stop = port.StopBits() == sbOneStopBit ? 1 : port.StopBits() == sbOne5StopBits ? 1.5 : 2;
+  const double bits = 1 + (5 + static_cast<int>(port.DataBits())) + (port.Parity().Bits() == prNone ? 0 : 1) + stop;
+  return std::max(250, static_cast<int>(std::ceil(20 * bits * 1000 / baud)));
+}
+
+void AnnounceEnd(TForm1& form) {
+  if (EndAnnounced) return;
+  EndAnnounced = true;
+  if (EndQuietTimer) EndQuietTimer->stop();
+  ShowPlainMessage(Form3 ? static_cast<QWidget*>(Form3) : &form, QStringLiteral("Data jsou přijata"));
+}
+
+// A "77" after the last line end is the end only if nothing follows it for
+// the quiet time; every new byte starts the wait again.
+void WatchTail(TForm1& form) {
+  if (!EndQuietTimer) {
+    EndQuietTimer = new QTimer(&form);
+    EndQuietTimer->setSingleShot(true);
+    QObject::connect(EndQuietTimer, &QTimer::timeout, &form, [&form] {
+      Guarded([&form] {
+        if (!Receiving || EndAnnounced || !TailIsEndMark()) return;
+        int32_t waiting = 0;
+        try {
+          waiting = form.ComPort1->InputCount();
+        } catch (const EComPort&) {
+          // A dead line sends nothing more: the mark stands.
+        }
+        if (waiting > 0) {
+          EndQuietTimer->start();  // bytes are on their way to the handler
+          return;
+        }
+        AnnounceEnd(form);
+      });
+    });
+  }
+  if (Receiving && !EndAnnounced && TailIsEndMark())
+    EndQuietTimer->start(EndQuietMs(*form.ComPort1));
+  else
+    EndQuietTimer->stop();
+}
 
 // Appends whole lines (each ended by '\n') to the pane in one edit, keeping
 // the view at the end when it was there.
@@ -88,17 +147,15 @@ QFileDialog* SaveDialog(TForm1& form) {
 // Takes every complete line out of RxBuffer, in order (lines that arrived
 // together must not wait for later events, which may never come once the
 // exchange is done), and shows them all in one edit of the pane. Notes in
-// `endMark` an end mark line that was not announced while it waited for its
-// CR (`tailAnnounced`).
-void TakeLines(TForm1& form, bool& endMark, bool& tailAnnounced) {
+// `endLine` a line that is exactly the end mark.
+void TakeLines(TForm1& form, bool& endLine) {
   QString lines;
   int32_t taken = 0;
   size_t start = 0;
   for (size_t cr; (cr = RxBuffer.find('\r', start)) != std::string::npos; start = cr + 1) {
     std::string line = RxBuffer.substr(start, cr - start);
     std::erase(line, '\n');
-    if (line == kEndMark && !tailAnnounced) endMark = true;
-    tailAnnounced = false;
+    if (line == kEndMark) endLine = true;
     lines += DecodeCp1250(line);
     lines += QLatin1Char('\n');
     ++taken;
@@ -131,7 +188,9 @@ void TForm1::Pijmout1Click() {
   if (!OpenComPortForCommand(*this)) return;
 
   RxBuffer.clear();
-  EndMarkInTailAnnounced = false;
+  EndAnnounced = false;
+  if (EndQuietTimer) EndQuietTimer->stop();
+  ResetLineErrorWarning();
   Receiving = true;
   try {
     DirectoryListBox1->SetDirectory(chosenInfo.absolutePath());
@@ -170,8 +229,7 @@ void TForm1::ComPort1RxChar(TObject* Sender, int32_t Count) {
   // "Storno" pressed while this event is handled ends the reception for the
   // bytes still to come, but this event still finishes its announcement.
   const bool receiving = Receiving;
-  bool endMark = false;
-  bool tailAnnounced = EndMarkInTailAnnounced;
+  bool endLine = false;
   // A large backlog is read in slices, each shown before the next is read,
   // so that the window stays responsive; all Count bytes are read here.
   for (int32_t left = Count; left > 0;) {
@@ -180,22 +238,21 @@ void TForm1::ComPort1RxChar(TObject* Sender, int32_t Count) {
     if (read <= 0) break;
     left -= read;
     RxBuffer += received;
-    if (Receiving) TakeLines(*this, endMark, tailAnnounced);
+    if (Receiving) TakeLines(*this, endLine);
   }
   if (!receiving) return;
-
-  // "77" waiting after the last complete line: the end mark without a CR,
-  // or split over two events.
-  const bool tailMark = RxBuffer.find(kEndMark) != std::string::npos;
-  if (tailMark && !tailAnnounced) endMark = true;
-  EndMarkInTailAnnounced = tailMark;
-  if (endMark) ShowPlainMessage(Form3 ? static_cast<QWidget*>(Form3) : this, QStringLiteral("Data jsou přijata"));
+  if (endLine) {
+    AnnounceEnd(*this);
+    return;
+  }
+  WatchTail(*this);
 }
 
 void CollectWaitingLines(TForm1& form) {
-  if (!Receiving || !form.ComPort1->Connected()) return;
-  bool endMark = false;
-  bool tailAnnounced = EndMarkInTailAnnounced;
+  if (!Receiving) return;
+  bool endLine = false;
+  TakeLines(form, endLine);  // what came while the reception waited on a failed save
+  if (!form.ComPort1->Connected()) return;
   try {
     // What waits now, not what keeps streaming in meanwhile.
     for (int32_t left = form.ComPort1->InputCount(); left > 0 && Receiving;) {
@@ -204,10 +261,23 @@ void CollectWaitingLines(TForm1& form) {
       if (read <= 0) break;
       left -= read;
       RxBuffer += received;
-      TakeLines(form, endMark, tailAnnounced);
+      TakeLines(form, endLine);
     }
   } catch (const EComPort&) {
     // A dead port has nothing more to give; its loss is reported by the port.
   }
-  EndMarkInTailAnnounced = tailAnnounced && RxBuffer.find(kEndMark) != std::string::npos;
+}
+
+std::optional<QString> ChooseReceiveFile(TForm1& form, const QString& proposed) {
+  QFileDialog* dialog = SaveDialog(form);
+  const QFileInfo info(proposed);
+  dialog->setDirectory(info.absolutePath());
+  dialog->selectNameFilter(dialog->property(kConfirmedFilter).toString());
+  dialog->selectFile(info.fileName());
+  if (dialog->exec() != QDialog::Accepted) return std::nullopt;
+  const QString chosen = dialog->selectedFiles().value(0);
+  if (chosen.isEmpty()) return std::nullopt;
+  dialog->setProperty(kProposedName, QFileInfo(chosen).fileName());
+  dialog->setProperty(kConfirmedFilter, dialog->selectedNameFilter());
+  return chosen;
 }

@@ -7,6 +7,9 @@
 #include "app/message_boxes.h"
 
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
@@ -29,15 +32,23 @@ TForm3::TForm3(TForm1* owner)
   BitBtn1->setDefault(true);
   BitBtn1->setAutoDefault(true);
   connect(BitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
+  BitBtn1->installEventFilter(this);
 }
 
 TForm3::~TForm3() {
   if (Form3 == this) Form3 = nullptr;
 }
 
+namespace {
+
+// Enter presses "Storno" only once the dialog has been up this long.
+constexpr qint64 kEnterGuardMs = 1000;
+
+}  // namespace
+
 void TForm3::BitBtn1Click() {
-  // A second press while the first one's error report is still shown.
-  if (saving_) return;
+  // A second press while the first one's boxes are still shown.
+  if (saving_ || finished_) return;
   saving_ = true;
   struct Reset {
     bool& flag;
@@ -46,21 +57,65 @@ void TForm3::BitBtn1Click() {
 
   CollectWaitingLines(*owner_);
   Receiving = false;
-  try {
-    SaveDumpFile(owner_->StatusBar1Panel0->text(), MemoLines(*owner_->Memo1));
-  } catch (...) {
-    // Nothing is lost: the lines stay in Memo1, the reception goes on and
-    // "Storno" tries again once the technician has made room.
-    Receiving = true;
-    throw;
+  QString path = owner_->StatusBar1Panel0->text();
+  if (ReceivedCount == 0 && QFileInfo::exists(path)) {
+    ShowPlainMessage(this, QStringLiteral("Nebyla přijata žádná věta. Soubor %1 zůstal beze změny.").arg(path));
+    Finish();
+    return;
+  }
+  for (;;) {
+    try {
+      SaveDumpFile(path, MemoLines(*owner_->Memo1));
+      break;
+    } catch (...) {
+      ReportCurrentExceptionInGui();
+    }
+    const std::optional<QString> other = ChooseReceiveFile(*owner_, path);
+    if (!other) {
+      if (AskYesNo(this, QStringLiteral("Ukončit příjem bez uložení? Přijaté věty zůstanou v okně."))) {
+        Finish();
+      } else {
+        Receiving = true;  // back to the reception; what came meanwhile is taken at the next event
+      }
+      return;
+    }
+    path = QDir::toNativeSeparators(QFileInfo(*other).absoluteFilePath());
+    owner_->StatusBar1Panel0->setText(path);
   }
   saved_ = true;
-  done(QDialog::Rejected);
+  Finish();
   owner_->FileListBox1->Update();
+}
+
+void TForm3::Finish() {
+  finished_ = true;
+  done(QDialog::Rejected);
 }
 
 void TForm3::reject() {}
 
+void TForm3::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  shown_.start();
+}
+
 void TForm3::closeEvent(QCloseEvent* event) {
-  if (!saved_) event->ignore();
+  if (!finished_) event->ignore();
+}
+
+bool TForm3::StrayEnter(const QKeyEvent& event) const {
+  if (event.key() != Qt::Key_Return && event.key() != Qt::Key_Enter) return false;
+  return event.isAutoRepeat() || !shown_.isValid() || shown_.elapsed() < kEnterGuardMs;
+}
+
+void TForm3::keyPressEvent(QKeyEvent* event) {
+  if (StrayEnter(*event)) return;
+  QDialog::keyPressEvent(event);
+}
+
+bool TForm3::eventFilter(QObject* watched, QEvent* event) {
+  // The focused button takes Enter itself, before the dialog sees it.
+  if (watched == BitBtn1 && event->type() == QEvent::KeyPress && StrayEnter(*static_cast<QKeyEvent*>(event)))
+    return true;
+  return QDialog::eventFilter(watched, event);
 }

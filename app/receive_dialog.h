@@ -3,7 +3,12 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QString>
 
+#include <optional>
+
+class QKeyEvent;
 class QLabel;
 class QPushButton;
 class TForm1;
@@ -12,6 +17,10 @@ class TForm1;
 // reception, so that what arrived before "Storno" (or before the line went
 // dead, when no further event comes) is shown and saved.
 void CollectWaitingLines(TForm1& form);
+
+// Runs the save dialog again, proposing `proposed`, so that another file or
+// place can be chosen after a failed save. Nothing when cancelled.
+std::optional<QString> ChooseReceiveFile(TForm1& form, const QString& proposed);
 
 class TForm3 : public QDialog {
   Q_OBJECT
@@ -24,9 +33,10 @@ class TForm3 : public QDialog {
   QPushButton* BitBtn1 = nullptr;  // "Storno"
 
   // "Storno": ends the reception and saves Memo1 to the file named in the
-  // status bar. The dialog closes only when the dump has been saved; after a
-  // failed save it stays open with the reception going on, so a second
-  // "Storno" tries again.
+  // status bar. A reception that took no line leaves an existing file as it
+  // was. When the save fails, the save dialog offers another file or place;
+  // cancelling it asks whether to end without saving ("Ne" goes back to the
+  // reception). No received line is lost without the technician saying so.
   void BitBtn1Click();
 
   // Whether the last "Storno" saved the dump.
@@ -36,10 +46,20 @@ class TForm3 : public QDialog {
   void reject() override;
 
  protected:
+  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The Enter that confirmed the save dialog, held or pressed twice, must
+  // not end the reception that follows.
+  bool StrayEnter(const QKeyEvent& event) const;
+  void Finish();
+
   TForm1* owner_;
+  QElapsedTimer shown_;
   bool saved_ = false;
+  bool finished_ = false;
   bool saving_ = false;
 };

@@ -15,6 +15,8 @@
 void TForm1::Vyslat1Click() {
   ShowSystemBox(this, QMessageBox::Information, QStringLiteral(" INFORMACE "),
                 QStringLiteral("Na vysílači tónů nastavte \"4180\" a na CPU stiskněte tlačítko \"LOAD\" !"));
+  // Each line of the pane goes out as one line, whatever broke it.
+  SplitAtLineSeparators(*Memo1);
   const QStringList lines = MemoLines(*Memo1);
   if (lines.isEmpty()) return;
   // A character typed into the pane that the exchange's code page lacks

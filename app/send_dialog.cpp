@@ -63,6 +63,9 @@ TForm2::TForm2(TForm1* owner)
   Label4 = label("Label4", QStringLiteral("0"), 37, 36);
   Label5 = label("Label5", QStringLiteral("0"), 78, 36);
   PlaceCounters();
+  Label6 = label("Label6", QString(), 8, 79);
+  Label6->setFixedWidth(333);
+  Label6->hide();
 
   Gauge1 = new QProgressBar(this);
   Gauge1->setObjectName(QStringLiteral("Gauge1"));
@@ -132,6 +135,7 @@ void TForm2::FormActivate() {
     ~PaintAgain() { set(true); }
   } paintAgain{paintCounters};
 
+  bool lineLost = false;
   for (int i = 0; i < count; ++i) {
     if (Sending) {
       // Read afresh in each pass.
@@ -145,10 +149,15 @@ void TForm2::FormActivate() {
       try {
         written = owner_->ComPort1->WriteText(*bytes);
       } catch (const EComPort&) {
-        // A vanished line is reported once, by the port's event thread; a
-        // second box for the same loss would only confuse.
-        if (DeviceGone(*owner_->ComPort1)) return;
-        throw;
+        if (!DeviceGone(*owner_->ComPort1)) throw;
+        // The box runs the event loop: "Storno" may be pressed meanwhile.
+        AnnounceLineLost(*owner_, QStringLiteral("Odesílání se zastavilo u věty %1 z %2; věty od ní dál ústředna "
+                                                 "nedostala.")
+                                      .arg(i + 1)
+                                      .arg(count));
+        if (!self) return;
+        lineLost = true;
+        break;
       }
       if (written != static_cast<int32_t>(bytes->size()))
         throw Exception(QStringLiteral("Věta %1 nebyla odeslána celá: port převzal %2 z %3 bajtů.")
@@ -161,7 +170,8 @@ void TForm2::FormActivate() {
     paintCounters(paint);
     if (paint) sincePaint.restart();
     Gauge1->setValue(i + 1);
-    Label4->setText(QString::number(i));
+    // Lines handled so far: the last one reads "Věta N z N".
+    Label4->setText(QString::number(i + 1));
     Label4->adjustSize();
     QCoreApplication::processEvents();
     if (!self) return;
@@ -170,6 +180,13 @@ void TForm2::FormActivate() {
   if (closeWhenDone_) {
     closing_ = true;
     done(QDialog::Rejected);
+    return;
+  }
+  // Each write completed when its bytes had left the port's queue (where
+  // the device shows it; a pseudo-terminal delivers them after the close).
+  if (Sending && !lineLost) {
+    Label6->setText(QStringLiteral("Soubor byl celý odeslán. Storno uzavře port."));
+    Label6->show();
   }
 }
 

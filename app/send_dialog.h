@@ -21,6 +21,7 @@ class TForm2 : public QDialog {
   QLabel* Label3 = nullptr;  // "Věta            z"
   QLabel* Label4 = nullptr;  // index of the line just handled
   QLabel* Label5 = nullptr;  // number of lines
+  QLabel* Label6 = nullptr;  // said once the whole load is out
   QProgressBar* Gauge1 = nullptr;
   QPushButton* BitBtn1 = nullptr;  // "Storno"
 
@@ -33,6 +34,9 @@ class TForm2 : public QDialog {
 
   // Only "Storno" ends the dialog: no close box, no Escape.
   void reject() override;
+
+  // The send loop is running.
+  bool Looping() const { return looping_; }
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -14,8 +14,10 @@
 
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QToolButton>
@@ -120,42 +122,97 @@ TEST_F(AppReceive, LineEndsAreCrWithOrWithoutLf) {
   EXPECT_EQ(ReadBytes(Path("ends.txt")), "L1\r\nL2\r\n\r\nXYno end\r\n") << "the unfinished line is not saved";
 }
 
-TEST_F(AppReceive, EndMarkIsAnnouncedOnceWhereverItStands) {
-  answers_.Then(SaveAs(Path("mark.nvr")));
+// Exchange RAM is full of "77": only a line that is the mark, or the mark
+// alone after the last line with the line quiet after it, ends the dump,
+// and that is said once a dump.
+TEST_F(AppReceive, EndIsAnnouncedOnlyWhenTheDataEndsWithTheMark) {
+  std::vector<qsizetype> linesWhenAnnounced;
+  auto noteAndOk = [&](QWidget* box) {
+    linesWhenAnnounced.push_back(Lines().size());
+    DialogAnswerer::PressButton(box, QStringLiteral("OK"));
+  };
+  // The mark as a line of its own, after lines that begin with or hold "77".
+  answers_.Then(SaveAs(Path("line.nvr")));
   answers_.Then(Script({
-      // "77" split over two events, waiting without its CR.
-      {Always(), [&] { device_->Feed("A\r7"); }},
-      {[&] { return Lines().size() == 1; }, [&] { device_->Feed("7"); }},
-      {[&] { return Count(kEndMessage) == 1; }, [&] { device_->Feed("\rB\r"); }},
-      // Its CR arriving later does not announce it again.
-      {[&] { return Lines().size() == 3; }, [&] { device_->Feed("C\r77\r"); }},
-      // The mark as a line of its own at the end of a burst.
-      {[&] { return Count(kEndMessage) == 2 && Lines().size() == 5; }, [&] { PressStorno(); }},
+      {Always(), [&] { device_->Feed("7720: 3A 77\r0012: 77"); }},
+      {[&] { return Lines().size() == 1; }, [&] { device_->Feed(" 9B\r77\r"); }},
+      {[&] { return linesWhenAnnounced.size() == 1; }, [&] { device_->Feed("C\r77\r"); }},
+      {[&] { return Lines().size() == 5; }, [&] { PressStorno(); }},
   }));
-  answers_.Then(DialogAnswerer::Press("OK"));
-  answers_.Then(DialogAnswerer::Press("OK"));
+  answers_.Then(noteAndOk);
   form_->ToolButton1->click();
   ASSERT_FALSE(scriptTimedOut_);
-  EXPECT_EQ(Lines(), QStringList({"A", "77", "B", "C", "77"}));
+  EXPECT_EQ(linesWhenAnnounced, std::vector<qsizetype>{3});
+  EXPECT_EQ(ReadBytes(Path("line.nvr")), "7720: 3A 77\r\n0012: 77 9B\r\n77\r\nC\r\n77\r\n");
+
+  // The mark without its CR (an LF around it ignored) ends the dump once
+  // the line has been quiet; the bytes it waited for were all taken.
+  answers_.Then(Reusable(SaveAs(Path("tail.nvr"))));
+  answers_.Then(Script({
+      {Always(), [&] { device_->Feed("A\r\n7"); }},
+      {[&] { return Lines().size() == 1; }, [&] { device_->Feed("7\n"); }},
+      {[&] { return linesWhenAnnounced.size() == 2; }, [&] { PressStorno(); }},
+  }));
+  answers_.Then(noteAndOk);
+  form_->ToolButton1->click();
+  ASSERT_FALSE(scriptTimedOut_);
+  EXPECT_EQ(linesWhenAnnounced, (std::vector<qsizetype>{3, 1}));
   EXPECT_EQ(Count(kEndMessage), 2);
-  for (const SeenDialog& s : answers_.Seen())
-    if (s.text == kEndMessage) {
-      EXPECT_EQ(s.title, QStringLiteral("Vazur"));
-    }
-  EXPECT_EQ(ReadBytes(Path("mark.nvr")), "A\r\n77\r\nB\r\nC\r\n77\r\n");
+  EXPECT_EQ(answers_.Unexpected(), 0);
 }
 
-TEST_F(AppReceive, StornoBeforeAnyLineWritesAnEmptyFileAndKeepsThePortOpen) {
+// A reception that took no line leaves the dump that was there; where there
+// was none, the empty file says that nothing came.
+TEST_F(AppReceive, StornoBeforeAnyLineKeepsAnOldDumpAndThePortOpen) {
   WriteBytes(Path("old.nvr"), "old content\r\n");
   answers_.Then(SaveAs(Path("old.nvr")));
   answers_.Then(Script({{Always(), [&] { PressStorno(); }}}));
+  answers_.Then(DialogAnswerer::Press("OK"));
   form_->ToolButton1->click();
   ASSERT_FALSE(scriptTimedOut_);
-  EXPECT_TRUE(QFileInfo::exists(Path("old.nvr")));
-  EXPECT_EQ(ReadBytes(Path("old.nvr")), "");
+  ASSERT_EQ(answers_.Seen().size(), 3u);
+  EXPECT_TRUE(answers_.Seen()[2].text.startsWith(QStringLiteral("Nebyla přijata žádná věta.")));
+  EXPECT_EQ(ReadBytes(Path("old.nvr")), "old content\r\n");
   EXPECT_TRUE(form_->ComPort1->Connected());
-  EXPECT_EQ(QDir(temp_.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"old.nvr"}))
+
+  answers_.Then(Reusable(SaveAs(Path("new.nvr"))));
+  answers_.Then(Script({{Always(), [&] { PressStorno(); }}}));
+  form_->ToolButton1->click();
+  EXPECT_TRUE(QFileInfo::exists(Path("new.nvr")));
+  EXPECT_EQ(ReadBytes(Path("new.nvr")), "");
+  EXPECT_EQ(QDir(temp_.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"new.nvr", "old.nvr"}))
       << "no temporary file is left behind";
+  EXPECT_EQ(answers_.Unexpected(), 0);
+}
+
+// The Enter that confirmed the save dialog, held down, reaches the receive
+// dialog as repeats: they must not press its "Storno".
+TEST_F(AppReceive, AHeldEnterFromTheSaveDialogDoesNotEndTheReception) {
+  bool stillReceiving = false;
+  answers_.Then([&](QWidget* dialog) {
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    name->setText(Path("held.nvr"));
+    QTest::keyPress(name, Qt::Key_Return);
+  });
+  answers_.Then(Script({
+      {Always(),
+       [&] {
+         QWidget* focus = QApplication::focusWidget() ? QApplication::focusWidget() : Form3;
+         for (int i = 0; i < 5; ++i) {
+           QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+           QApplication::sendEvent(focus, &repeat);
+         }
+         QTest::keyRelease(focus, Qt::Key_Return);
+         stillReceiving = Form3 && Form3->isVisible() && Receiving;
+         device_->Feed("A\r");
+       }},
+      {[&] { return Lines().size() == 1; }, [&] { QTest::mouseClick(Form3->BitBtn1, Qt::LeftButton); }},
+  }));
+  form_->ToolButton1->click();
+  ASSERT_FALSE(scriptTimedOut_);
+  EXPECT_TRUE(stillReceiving);
+  EXPECT_EQ(ReadBytes(Path("held.nvr")), "A\r\n");
 }
 
 TEST_F(AppReceive, CancellingTheSaveDialogChangesNothing) {
@@ -252,45 +309,39 @@ TEST_F(AppReceive, APortThatCannotBeOpenedIsReportedAndNothingStarts) {
   EXPECT_FALSE(QFileInfo::exists(Path("never.nvr")));
 }
 
-TEST_F(AppReceive, AFailedSaveKeepsTheReceptionSoStornoCanSaveAgain) {
+// After a failed save the save dialog proposes the same name again; giving
+// up on it ends the reception only when the technician says so, with the
+// lines kept in the pane.
+TEST_F(AppReceive, AFailedSaveEndsWithoutSavingOnlyWhenTheTechnicianSaysSo) {
   const QString dir = Path("usb");
   ASSERT_TRUE(QDir().mkdir(dir));
   const QString target = dir + QStringLiteral("/dump.nvr");
-  bool openAfterFailure = false;
-  bool receivingAfterFailure = false;
+  QString proposed;
   answers_.Then(SaveAs(target));
   answers_.Then(Script({
       {Always(), [&] { device_->Feed("A\rB\r"); }},
       {[&] { return Lines().size() == 2; },
        [&] {
-         // The stick is pulled: the directory is gone.
-         ASSERT_TRUE(QDir::setCurrent(temp_.path()));
-         ASSERT_TRUE(QDir(dir).removeRecursively());
-         PressStorno();
-       }},
-      {[&] { return answers_.Seen().size() == 3; },
-       [&] {
-         openAfterFailure = Form3 && Form3->isVisible();
-         receivingAfterFailure = Receiving;
-         device_->Feed("C\r");
-       }},
-      {[&] { return Lines().size() == 3; },
-       [&] {
-         ASSERT_TRUE(QDir().mkdir(dir));
+         ASSERT_TRUE(QDir(dir).removeRecursively());  // the stick is pulled
          PressStorno();
        }},
   }));
   answers_.Then(DialogAnswerer::Press("OK"));  // the error report
+  answers_.Then([&](QWidget* dialog) {
+    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) proposed = name->text();
+    DialogAnswerer::PressButton(dialog, QStringLiteral("Storno"));
+  });
+  answers_.Then(DialogAnswerer::Press("Ano"));
   form_->ToolButton1->click();
   ASSERT_FALSE(scriptTimedOut_);
-  ASSERT_EQ(answers_.Seen().size(), 3u);
-  EXPECT_TRUE(answers_.Seen()[2].text.contains(QStringLiteral("nelze vytvořit"))) << answers_.Seen()[2].text.toStdString();
-  EXPECT_TRUE(answers_.Seen()[2].text.contains(QDir::toNativeSeparators(target)));
-  EXPECT_EQ(answers_.Seen()[2].icon, QMessageBox::Critical);
-  EXPECT_TRUE(openAfterFailure);
-  EXPECT_TRUE(receivingAfterFailure);
+  ASSERT_EQ(answers_.Seen().size(), 5u);
+  EXPECT_TRUE(answers_.Seen()[2].text.contains(QDir::toNativeSeparators(target))) << answers_.Seen()[2].text.toStdString();
+  EXPECT_EQ(proposed, QStringLiteral("dump.nvr"));
+  EXPECT_EQ(answers_.Seen()[4].title, QStringLiteral(" DOTAZ "));
+  EXPECT_EQ(Form3, nullptr);
   EXPECT_FALSE(Receiving);
-  EXPECT_EQ(ReadBytes(target), "A\r\nB\r\nC\r\n");
+  EXPECT_EQ(Lines(), QStringList({"A", "B"}));
+  EXPECT_FALSE(QFileInfo::exists(target));
 }
 
 TEST_F(AppReceive, EveryByteValueIsSavedAndSentBackUnchanged) {
@@ -318,16 +369,31 @@ TEST_F(AppReceive, EveryByteValueIsSavedAndSentBackUnchanged) {
   EXPECT_EQ(device_->TakeWritten(), line + "\r\n");
 }
 
-TEST_F(AppReceive, TheDeviceVanishingIsReportedOnceAndNothingIsLost) {
+// Line errors and the loss of the device are told in Czech, once each; the
+// lines that came stay and "Storno" saves them.
+TEST_F(AppReceive, LineTroubleIsToldOnceAndNothingIsLost) {
+  auto overrun = [&] {
+    device_->SetLineErrors(CE_OVERRUN | CE_FRAME);
+    device_->RaiseEvents(EV_ERR);
+  };
   answers_.Then(SaveAs(Path("lost.nvr")));
   answers_.Then(Script({
-      {Always(), [&] { device_->Feed("A\rB\r"); }},
+      {Always(), [&] { device_->Feed("A\r"); overrun(); }},
+      {[&] { return answers_.Seen().size() == 3; }, [&] { overrun(); device_->Feed("B\r"); }},
       {[&] { return Lines().size() == 2; }, [&] { device_->Unplug(); }},
-      {[&] { return answers_.Seen().size() == 3; }, [&] { PressStorno(); }},
+      {[&] { return answers_.Seen().size() == 4; }, [&] { PressStorno(); }},
   }));
+  answers_.Then(DialogAnswerer::Press("OK"));  // the line errors
   answers_.Then(DialogAnswerer::Press("OK"));  // the loss
   form_->ToolButton1->click();
   ASSERT_FALSE(scriptTimedOut_);
+  ASSERT_EQ(answers_.Seen().size(), 4u);
+  EXPECT_EQ(answers_.Seen()[2].title, QStringLiteral(" UPOZORNĚNÍ "));
+  EXPECT_TRUE(answers_.Seen()[2].text.contains(QStringLiteral("mohou chybět nebo být poškozené")));
+  EXPECT_TRUE(answers_.Seen()[2].text.contains(QStringLiteral("přetečení přijímače, chyba rámce")));
+  EXPECT_EQ(answers_.Seen()[3].title, QStringLiteral(" CHYBA "));
+  EXPECT_TRUE(answers_.Seen()[3].text.contains(QStringLiteral("na portu COM1")));
+  EXPECT_TRUE(answers_.Seen()[3].text.contains(QStringLiteral("Storno je uloží")));
   EXPECT_EQ(ReadBytes(Path("lost.nvr")), "A\r\nB\r\n");
 
   // The device is back: the next Receive opens it afresh.
@@ -342,7 +408,7 @@ TEST_F(AppReceive, TheDeviceVanishingIsReportedOnceAndNothingIsLost) {
   EXPECT_EQ(fresh->CountOf("CreateFile"), 1);
   EXPECT_EQ(ReadBytes(Path("again.nvr")), "C\r\n");
   // One report for the loss, however long the dead port stayed open.
-  EXPECT_EQ(answers_.Seen().size(), 5u);
+  EXPECT_EQ(answers_.Seen().size(), 6u);
   EXPECT_EQ(answers_.Unexpected(), 0);
 }
 

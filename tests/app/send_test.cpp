@@ -15,6 +15,9 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QToolButton>
 
 namespace {
@@ -61,7 +64,7 @@ TEST_F(AppSend, EachLineGoesOutInOneWriteWithCrLf) {
   EXPECT_EQ(shown.title, QStringLiteral("Odesílání souboru do TÚ"));
   EXPECT_EQ(shown.label2, QDir::toNativeSeparators(temp_.filePath("dump.nvr")));
   EXPECT_EQ(shown.label3, QStringLiteral("Věta            z"));
-  EXPECT_EQ(shown.label4, QStringLiteral("2")) << "the 0-based index of the last line";
+  EXPECT_EQ(shown.label4, QStringLiteral("3")) << "the last line reads \"Věta N z N\"";
   EXPECT_EQ(shown.label5, QStringLiteral("3"));
   EXPECT_EQ(shown.gauge, 3);
 
@@ -117,6 +120,23 @@ TEST_F(AppSend, ALineWithACharacterTheExchangeCannotTakeStopsTheSendBeforeAnythi
   EXPECT_TRUE(error.text.contains(QStringLiteral("Nic nebylo odesláno.")));
   EXPECT_EQ(device_->CountOf("CreateFile"), 0);
   EXPECT_EQ(device_->CountOf("WriteFile"), 0);
+}
+
+// Shift+Enter, or a pasted U+2028 / U+2029, breaks a line as Enter does: no
+// invisible character the exchange's code page lacks stops the send.
+TEST_F(AppSend, ShiftEnterAndPastedSeparatorsBreakLines) {
+  QPlainTextEdit& memo = *form_->Memo1;
+  memo.setPlainText(QStringLiteral("a"));
+  memo.moveCursor(QTextCursor::End);
+  QTest::keyClick(&memo, Qt::Key_Return, Qt::ShiftModifier);
+  QTest::keyClicks(&memo, QStringLiteral("b"));
+  memo.textCursor().insertText(QStringLiteral("\u2028c\u2029d"));
+  answers_.Then(DialogAnswerer::Press("OK"));
+  StornoWhen(AllSent);
+  form_->ToolButton2->click();
+  ASSERT_FALSE(timedOut_);
+  EXPECT_EQ(device_->TakeWritten(), "a\r\nb\r\nc\r\nd\r\n");
+  EXPECT_EQ(memo.document()->blockCount(), 4);
 }
 
 TEST_F(AppSend, AnEmptyPaneOnlyShowsTheReminder) {
@@ -182,6 +202,9 @@ TEST_F(AppSend, TheDeviceVanishingMidSendIsReportedOnceAndTheNextSendReopens) {
   form_->ToolButton2->click();
   ASSERT_FALSE(timedOut_);
   ASSERT_EQ(answers_.Seen().size(), 3u);
+  EXPECT_EQ(answers_.Seen()[2].title, QStringLiteral(" CHYBA "));
+  EXPECT_TRUE(answers_.Seen()[2].text.contains(QStringLiteral("portu COM1")));
+  EXPECT_TRUE(answers_.Seen()[2].text.contains(QStringLiteral("u věty 11 z 100"))) << answers_.Seen()[2].text.toStdString();
   EXPECT_EQ(gaugeAtLoss, 10) << "the loop stops at the failed write";
   EXPECT_EQ(device_->CountOf("WriteFile"), 11);
 

@@ -43,13 +43,19 @@ class AppFaults : public FormOnVirtualPort {
     device_->Feed(bytes);
     return ProcessEventsUntil([&] { return LineCount() >= lines; }, kPatienceMs);
   }
-  // Presses "Storno" with an answer queued for the error report it may raise.
-  void StornoExpectingReport() {
-    const size_t seen = answers_.Seen().size();
+  // Presses "Storno" when the save will fail: "OK" to the error report,
+  // then `after` for the save dialog that offers another place (and for the
+  // question that cancelling it asks).
+  void StornoFailing(std::vector<DialogAnswerer::Answer> after) {
     answers_.Then(DialogAnswerer::Press("OK"));
+    for (auto& answer : after) answers_.Then(Reusable(std::move(answer)));
     Form3->BitBtn1->click();
-    ProcessEventsUntil([&] { return answers_.Seen().size() > seen; }, kPatienceMs);
   }
+  // Back to the reception: the save dialog cancelled, then "Ne".
+  static std::vector<DialogAnswerer::Answer> BackToReception() {
+    return {DialogAnswerer::Press("Storno"), DialogAnswerer::Press("Ne")};
+  }
+  const SeenDialog& Report() const { return answers_.Seen()[2]; }
   const SeenDialog& LastSeen() const { return answers_.Seen().back(); }
   // Dot files a failed save could leave behind.
   static QStringList Leftovers(const QString& dir) {
@@ -58,7 +64,7 @@ class AppFaults : public FormOnVirtualPort {
 
 };
 
-TEST_F(AppFaults, SavingIntoAReadOnlyDirectoryIsReportedAndTheLinesWaitForASecondStorno) {
+TEST_F(AppFaults, SavingIntoAReadOnlyDirectoryIsReportedAndTheReceptionCanGoOn) {
   const QString dir = Path("readonly");
   ASSERT_TRUE(QDir().mkdir(dir));
   FilePermissionsHold hold;
@@ -72,18 +78,20 @@ TEST_F(AppFaults, SavingIntoAReadOnlyDirectoryIsReportedAndTheLinesWaitForASecon
   bool stillOpen = false;
   Receive(target, [&] {
     ASSERT_TRUE(FeedAndWait("A\rB\r", 2));
-    StornoExpectingReport();
+    StornoFailing(BackToReception());
     stillOpen = Form3 && Form3->isVisible() && Receiving;
     ASSERT_TRUE(FeedAndWait("C\r", 3));
     chmod(QFile::encodeName(dir).constData(), 0755);
     Form3->BitBtn1->click();
   });
   chmod(QFile::encodeName(dir).constData(), 0755);
-  ASSERT_EQ(answers_.Seen().size(), 3u);
-  EXPECT_TRUE(LastSeen().text.contains(QDir::toNativeSeparators(target))) << LastSeen().text.toStdString();
-  EXPECT_TRUE(LastSeen().text.contains(QString::fromStdString(std::system_category().message(EACCES))))
-      << LastSeen().text.toStdString();
-  EXPECT_EQ(LastSeen().icon, QMessageBox::Critical);
+  ASSERT_EQ(answers_.Seen().size(), 5u);
+  EXPECT_TRUE(Report().text.contains(QDir::toNativeSeparators(target))) << Report().text.toStdString();
+  EXPECT_TRUE(Report().text.contains(QString::fromStdString(std::system_category().message(EACCES))))
+      << Report().text.toStdString();
+  EXPECT_EQ(Report().icon, QMessageBox::Critical);
+  EXPECT_EQ(answers_.Seen()[3].title, QStringLiteral("Zadejte název souboru pro uložení"));
+  EXPECT_EQ(LastSeen().buttons, QStringList({"Ano", "Ne"}));
   EXPECT_TRUE(stillOpen) << "the reception must go on after a failed save";
   EXPECT_EQ(ReadBytes(target), "A\r\nB\r\nC\r\n");
   EXPECT_TRUE(Leftovers(dir).isEmpty()) << Leftovers(dir).join(' ').toStdString();
@@ -108,17 +116,17 @@ TEST_F(AppFaults, ADiskThatFillsUpKeepsTheOldFileWholeAndTheLinesForASecondStorn
     rlimit small = saved;
     small.rlim_cur = 1000;
     setrlimit(RLIMIT_FSIZE, &small);
-    StornoExpectingReport();
+    StornoFailing(BackToReception());
     setrlimit(RLIMIT_FSIZE, &saved);
     sigaction(SIGXFSZ, &previous, nullptr);
     oldFileAfterFailure = ReadBytes(target);
     leftovers = Leftovers(temp_.path());
     Form3->BitBtn1->click();
   });
-  ASSERT_EQ(answers_.Seen().size(), 3u);
-  EXPECT_TRUE(LastSeen().text.contains(QDir::toNativeSeparators(target))) << LastSeen().text.toStdString();
-  EXPECT_TRUE(LastSeen().text.contains(QString::fromStdString(std::system_category().message(EFBIG))))
-      << LastSeen().text.toStdString();
+  ASSERT_EQ(answers_.Seen().size(), 5u);
+  EXPECT_TRUE(Report().text.contains(QDir::toNativeSeparators(target))) << Report().text.toStdString();
+  EXPECT_TRUE(Report().text.contains(QString::fromStdString(std::system_category().message(EFBIG))))
+      << Report().text.toStdString();
   EXPECT_EQ(oldFileAfterFailure, "OLD DUMP\r\n");
   EXPECT_TRUE(leftovers.isEmpty()) << leftovers.join(' ').toStdString();
   std::string expected = lines;
@@ -143,21 +151,20 @@ TEST_F(AppFaults, SavingOntoADeviceNodeIsReportedAndLeavesTheNodeAlone) {
   bool reported = false;
   Receive(target, [&] {
     ASSERT_TRUE(FeedAndWait("A\rB\r", 2));
-    StornoExpectingReport();
-    reported = answers_.Seen().size() == 3;
-    if (Form3) {
-      // The technician gives up on that name: the next save goes elsewhere.
-      form_->StatusBar1Panel0->setText(Path("instead.nvr"));
-      Form3->BitBtn1->click();
-    }
+    // The technician gives up on that name: the save goes elsewhere.
+    StornoFailing({SaveAs(Path("instead.nvr"))});
+    reported = answers_.Seen().size() == 4;
   });
   struct stat after {};
   ASSERT_EQ(stat(QFile::encodeName(target).constData(), &after), 0);
   EXPECT_TRUE(S_ISCHR(after.st_mode)) << "the device node was replaced by a file";
   EXPECT_EQ(after.st_rdev, before.st_rdev);
   ASSERT_TRUE(reported) << "saving onto a device that takes nothing was not reported";
-  EXPECT_EQ(LastSeen().icon, QMessageBox::Critical);
-  EXPECT_TRUE(LastSeen().text.contains(QDir::toNativeSeparators(target))) << LastSeen().text.toStdString();
+  EXPECT_EQ(Report().icon, QMessageBox::Critical);
+  EXPECT_TRUE(Report().text.contains(QDir::toNativeSeparators(target))) << Report().text.toStdString();
+  EXPECT_EQ(ReadBytes(Path("instead.nvr")), "A\r\nB\r\n");
+  EXPECT_EQ(form_->StatusBar1Panel0->text(), QDir::toNativeSeparators(Path("instead.nvr")));
+  EXPECT_EQ(Form3, nullptr);
 }
 
 // Every byte value but the line ends, cycling, without "77".
@@ -194,19 +201,6 @@ TEST_F(AppFaults, AMegabyteLineArrivingInPiecesIsShownAndSavedUnchanged) {
 // The exchange stopped mid-line (or a line never got its CR): "Storno" must
 // not drop what came. Disabled until "Storno" keeps the unfinished line
 // (today the bytes after the last CR are dropped without a word).
-TEST_F(AppFaults, DISABLED_AMegabyteWithoutCrIsNotLostAtStorno) {
-  const std::string line = LongLine(1 << 20);
-  Receive(Path("unended.nvr"), [&] {
-    device_->Feed("first\r");
-    for (size_t at = 0; at < line.size(); at += 4096) device_->Feed(line.substr(at, 4096));
-    ASSERT_TRUE(ProcessEventsUntil([&] { return LineCount() >= 1 && RxBuffer.size() >= line.size(); }, kPatienceMs));
-    Form3->BitBtn1->click();
-    if (Form3) Form3->BitBtn1->click();
-  });
-  const std::string saved = ReadBytes(Path("unended.nvr"));
-  EXPECT_TRUE(saved == "first\r\n" + line + "\r\n") << saved.size() << " bytes saved";
-}
-
 TEST_F(AppFaults, ADumpWithMixedLineEndsAndNoFinalEndIsSentBackLineByLine) {
   WriteBytes(Path("mixed.nvr"), std::string("A1\r\nB2\rC3\nD4\r\r\nE\x8a\x9a\xfd\x81"));
   form_->FileListBox1->Update();
