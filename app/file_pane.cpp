@@ -150,10 +150,14 @@ std::vector<DirEntry> ReadDirectoryEntries(const QString& directory) {
     entries.push_back({last ? DirEntryKind::Current : DirEntryKind::Ancestor, parts[i], path, static_cast<int>(i + 1)});
   }
   const int subLevel = static_cast<int>(parts.size()) + 1;
-  const QStringList subdirs =
-      QDir(current).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-  for (const QString& name : subdirs)
-    entries.push_back({DirEntryKind::Subdirectory, name, JoinPath(current, name), subLevel});
+  // QDir::Dirs also lets through links to anything but a file (a device, a
+  // pipe): only what leads to a directory stays.
+  const QFileInfoList subdirs =
+      QDir(current).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+  for (const QFileInfo& info : subdirs) {
+    if (info.isDir())
+      entries.push_back({DirEntryKind::Subdirectory, info.fileName(), JoinPath(current, info.fileName()), subLevel});
+  }
   return entries;
 }
 
@@ -162,8 +166,12 @@ QStringList DumpFileMask() { return {QStringLiteral("*.nvr"), QStringLiteral("*.
 QStringList ReadDumpFileNames(const QString& directory) {
   QDir dir(directory);
   // Without QDir::CaseSensitive the patterns ignore letter case; without
-  // QDir::Hidden and QDir::System hidden files and special files stay out.
-  return dir.entryList(DumpFileMask(), QDir::Files, QDir::Name | QDir::IgnoreCase);
+  // QDir::Hidden and QDir::System hidden files and special files stay out,
+  // but links to special files do not: isFile() holds for regular files only.
+  QStringList names;
+  for (const QFileInfo& info : dir.entryInfoList(DumpFileMask(), QDir::Files, QDir::Name | QDir::IgnoreCase))
+    if (info.isFile()) names << info.fileName();
+  return names;
 }
 
 // ---- Volumes ----

@@ -42,13 +42,14 @@ struct DirEntry {
 
 // The root, each directory between it and `directory`, `directory` itself
 // (the root when `directory` is the root), then its subdirectories sorted by
-// name, hidden ones left out.
+// name: real directories and links that lead to one, hidden ones left out.
 std::vector<DirEntry> ReadDirectoryEntries(const QString& directory);
 
 // The mask of the file list.
 QStringList DumpFileMask();
-// Names of the files in `directory` that match *.nvr or *.txt in any letter
-// case, hidden files left out, sorted by name ignoring case.
+// Names of the regular files (or links to one) in `directory` that match
+// *.nvr or *.txt in any letter case, hidden files left out, sorted by name
+// ignoring case.
 QStringList ReadDumpFileNames(const QString& directory);
 
 // ---- Volumes ----

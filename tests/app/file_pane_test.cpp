@@ -16,6 +16,8 @@
 
 #include <string>
 
+#include <sys/stat.h>
+
 class AppFilePane : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -94,6 +96,12 @@ class AppFilePane : public ::testing::Test {
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
   }
   QString Memo() { return Form()->Memo1->toPlainText(); }
+  QStringList Subdirectories() {
+    QStringList names;
+    for (const DirEntry& e : Form()->DirectoryListBox1->Entries())
+      if (e.kind == DirEntryKind::Subdirectory) names << e.name;
+    return names;
+  }
 
   QTemporaryDir temp_;
   QString root_;
@@ -109,6 +117,24 @@ TEST_F(AppFilePane, FileListMatchesTheMaskInAnyCaseSortedWithoutHiddenFiles) {
   MakeDir(QStringLiteral("adresar.txt"));
   EXPECT_EQ(ReadDumpFileNames(root_), QStringList({"a.nvr", "b.TXT", "C.Nvr", "d.txt"}));
   EXPECT_EQ(Files(), QStringList({"a.nvr", "b.TXT", "C.Nvr", "d.txt"}));
+}
+
+TEST_F(AppFilePane, LinksAreListedOnlyWhenTheyLeadToAFolderOrARegularFile) {
+  MakeDir(QStringLiteral("sub"));
+  Write(QStringLiteral("a.nvr"), "a");
+  ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), Path(QStringLiteral("ttyUSB0"))));
+  ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), Path(QStringLiteral("port.nvr"))));
+  ASSERT_TRUE(QFile::link(Path(QStringLiteral("sub")), Path(QStringLiteral("odkaz"))));
+  ASSERT_TRUE(QFile::link(Path(QStringLiteral("sub")), Path(QStringLiteral("slozka.txt"))));
+  ASSERT_TRUE(QFile::link(Path(QStringLiteral("a.nvr")), Path(QStringLiteral("odkaz.nvr"))));
+  ASSERT_TRUE(QFile::link(Path(QStringLiteral("nikde")), Path(QStringLiteral("rozbity.nvr"))));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(Path(QStringLiteral("roura.nvr"))).constData(), 0600), 0);
+
+  EXPECT_EQ(Subdirectories(), QStringList({"odkaz", "slozka.txt", "sub"}));
+  EXPECT_EQ(Files(), QStringList({"a.nvr", "odkaz.nvr"}));
+  // A link to a device is no folder to enter either.
+  EXPECT_THROW(Form()->DirectoryListBox1->SetDirectory(Path(QStringLiteral("ttyUSB0"))), std::exception);
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), root_);
 }
 
 TEST_F(AppFilePane, DirectoryListShowsThePathFromTheRootAndTheSubdirectories) {
