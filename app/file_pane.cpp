@@ -23,6 +23,10 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#else
+#include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace {
@@ -46,11 +50,18 @@ std::filesystem::path ToFsPath(const QString& path) {
 
 QString ErrorText(const std::error_code& ec) { return QString::fromLocal8Bit(ec.message()); }
 
-// Makes `directory` the process's working directory.
-std::error_code ChangeWorkingDirectory(const QString& directory) {
+// Why `directory` cannot be entered (as a working directory could not be),
+// or nothing.
+std::error_code CheckEnterable(const QString& directory) {
   std::error_code ec;
-  std::filesystem::current_path(ToFsPath(directory), ec);
-  return ec;
+  const std::filesystem::path path = ToFsPath(directory);
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (ec) return ec;
+  if (!std::filesystem::is_directory(status)) return std::make_error_code(std::errc::not_a_directory);
+#ifndef _WIN32
+  if (::access(path.c_str(), X_OK) != 0) return {errno, std::generic_category()};
+#endif
+  return {};
 }
 
 // Each entry one step further right than the entry above it.
@@ -267,8 +278,9 @@ TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
 }
 
 void TDirectoryListBox::SetDirectory(const QString& path) {
-  const QString target = NormalDirectory(path);
-  if (const std::error_code ec = ChangeWorkingDirectory(target)) {
+  const QString target = NormalDirectory(
+      directory_.isEmpty() ? path : QDir(directory_).absoluteFilePath(QDir::fromNativeSeparators(path)));
+  if (const std::error_code ec = CheckEnterable(target)) {
     throw Exception(QStringLiteral("Nelze přejít do adresáře \"%1\": %2").arg(target, ErrorText(ec)).toStdString());
   }
   directory_ = target;
@@ -359,9 +371,7 @@ void TFileListBox::SetDirectory(const QString& directory) {
 }
 
 void TFileListBox::Update() {
-  // Keeps relative names typed by the user resolving against the listed
-  // directory. A directory that cannot be entered simply lists nothing.
-  ChangeWorkingDirectory(directory_);
+  // A directory that cannot be read simply lists nothing.
   const QStringList names = ReadDumpFileNames(directory_);
   clear();
   const QIcon icon = style()->standardIcon(QStyle::SP_FileIcon);

@@ -88,6 +88,9 @@ class TDriveComboBox;
 // List of the path to the current directory and its subdirectories. A click
 // highlights an entry; a double click or Enter makes it the current directory.
 // A right click opens PopupMenu and changes no highlight.
+//
+// The current directory is the list's own state: the process's working
+// directory is never changed, so no folder shown is held busy.
 class TDirectoryListBox : public QListWidget {
   Q_OBJECT
 
@@ -95,8 +98,8 @@ class TDirectoryListBox : public QListWidget {
   explicit TDirectoryListBox(QWidget* parent = nullptr);
 
   QString Directory() const { return directory_; }
-  // Makes `path` the current directory (and the process's working
-  // directory), rebuilds the list and moves the file list. Throws Exception
+  // Makes `path` (a relative one: below the current directory) the current
+  // directory, rebuilds the list and moves the file list. Throws Exception
   // with the system's error text when the directory cannot be entered; the
   // list then stays as it was.
   void SetDirectory(const QString& path);
@@ -140,8 +143,7 @@ class TFileListBox : public QListWidget {
 
   QString Directory() const { return directory_; }
   void SetDirectory(const QString& directory);
-  // Makes the list's directory the working directory and reads it again;
-  // afterwards no file is highlighted.
+  // Reads the list's directory again; afterwards no file is highlighted.
   void Update();
 
   // The highlighted file's name; its full path (both empty when none).

@@ -290,9 +290,12 @@ TEST_F(AppFilePane, DoubleClickOrEnterEntersADirectoryAndTheFilesFollow) {
   DoubleClickDir(QStringLiteral("sub"));
   EXPECT_EQ(Form()->DirectoryListBox1->Directory(), Path(QStringLiteral("sub")));
   EXPECT_EQ(Files(), QStringList({"v.nvr"}));
-  EXPECT_EQ(NormalDirectory(QDir::currentPath()), Path(QStringLiteral("sub")));
+  EXPECT_EQ(NormalDirectory(QDir::currentPath()), root_) << "the process's working directory stays";
+  // A relative name is below the pane's directory, not the working one.
+  Form()->DirectoryListBox1->SetDirectory(QStringLiteral("hloubeji"));
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), Path(QStringLiteral("sub/hloubeji")));
 
-  // Enter on the parent's entry goes back up.
+  // Enter on an ancestor's entry goes back up.
   ClickDir(QFileInfo(root_).fileName());
   QTest::keyClick(Form()->DirectoryListBox1, Qt::Key_Return);
   EXPECT_EQ(Form()->DirectoryListBox1->Directory(), root_);
