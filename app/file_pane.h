@@ -15,7 +15,9 @@
 #include <map>
 #include <vector>
 
+class QFileSystemWatcher;
 class QMenu;
+class QTimer;
 
 // ---- Paths ----
 
@@ -38,6 +40,8 @@ struct DirEntry {
   QString name;  // as shown
   QString path;  // full path the entry stands for
   int level;     // indentation: 0 for the root
+
+  bool operator==(const DirEntry&) const = default;
 };
 
 // The root, each directory between it and `directory`, `directory` itself
@@ -90,7 +94,10 @@ class TDriveComboBox;
 // A right click opens PopupMenu and changes no highlight.
 //
 // The current directory is the list's own state: the process's working
-// directory is never changed, so no folder shown is held busy.
+// directory is never changed, so no folder shown is held busy. The current
+// directory and its parent are watched; changes made on the disk by anyone
+// are read after the disk has been quiet for a moment (at most a second
+// late during a long copy), so a burst of changes costs one re-read.
 class TDirectoryListBox : public QListWidget {
   Q_OBJECT
 
@@ -105,6 +112,10 @@ class TDirectoryListBox : public QListWidget {
   void SetDirectory(const QString& path);
   // Reads the current directory again and moves the file list to it.
   void Update();
+  // Reads both lists again after a change on the disk: the highlights stay
+  // on entries that are still there. When the current directory has gone,
+  // its nearest existing parent becomes the current directory.
+  void Refresh();
 
   // Full path of entry `index`; of the highlighted entry (empty when none).
   QString ItemPath(int index) const;
@@ -116,6 +127,8 @@ class TDirectoryListBox : public QListWidget {
 
  signals:
   void DirectoryChanged(const QString& directory);
+  // After each Refresh.
+  void Refreshed();
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
@@ -126,11 +139,17 @@ class TDirectoryListBox : public QListWidget {
 
  private:
   void Rebuild();
+  void Fill(const QString& highlightPath);
+  void Watch();
+  void DiskChanged();
   void OpenHighlighted();
 
   QString directory_;
   std::vector<DirEntry> entries_;
   TFileListBox* fileList_ = nullptr;
+  QFileSystemWatcher* watcher_ = nullptr;
+  QTimer* quiet_ = nullptr;   // restarted by every change
+  QTimer* latest_ = nullptr;  // started by the first change of a burst
 };
 
 // List of the dump files of one directory. Selecting a file with the mouse
@@ -145,6 +164,8 @@ class TFileListBox : public QListWidget {
   void SetDirectory(const QString& directory);
   // Reads the list's directory again; afterwards no file is highlighted.
   void Update();
+  // Reads it again keeping the highlighted file while it is still there.
+  void Refresh();
 
   // The highlighted file's name; its full path (both empty when none).
   QString HighlightedName() const;
@@ -165,7 +186,10 @@ class TFileListBox : public QListWidget {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
+  void Fill(const QStringList& names);
+
   QString directory_;
+  QStringList names_;
 };
 
 // Drop-down list of the volumes. Choosing one moves the directory list to the
