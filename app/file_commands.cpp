@@ -56,8 +56,8 @@ void TForm1::VytvoitAdres1Click() {
 
 void TForm1::Smazatadres1Click() {
   const QString path = DirectoryListBox1->HighlightedPath();
-  // The current directory and those above it are in use (Linux would let an
-  // empty working directory go, leaving the pane nowhere).
+  // The current directory and those above it are in use: the pane stands in
+  // them.
   const bool inUse = path.isEmpty() || IsSameOrBelow(DirectoryListBox1->Directory(), path);
   if (inUse || !QDir().rmdir(path)) ShowPlainMessage(this, QStringLiteral("Adresář nelze smazat!"));
   DirectoryListBox1->Update();

@@ -7,12 +7,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QStorageInfo>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 
 #include <algorithm>
 #include <filesystem>
@@ -23,6 +26,10 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#else
+#include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace {
@@ -35,6 +42,11 @@ constexpr Qt::CaseSensitivity kPathCase = Qt::CaseSensitive;
 
 constexpr int kLevelRole = Qt::UserRole + 1;
 
+// A burst of changes on the disk is read once it has been quiet this long,
+// and a long one (a copy of many files) at least this often.
+constexpr int kQuietMs = 100;
+constexpr int kLatestMs = 1000;
+
 std::filesystem::path ToFsPath(const QString& path) {
 #ifdef _WIN32
   return std::filesystem::path(path.toStdWString());
@@ -46,12 +58,21 @@ std::filesystem::path ToFsPath(const QString& path) {
 
 QString ErrorText(const std::error_code& ec) { return QString::fromLocal8Bit(ec.message()); }
 
-// Makes `directory` the process's working directory.
-std::error_code ChangeWorkingDirectory(const QString& directory) {
+// Why `directory` cannot be entered (as a working directory could not be),
+// or nothing.
+std::error_code CheckEnterable(const QString& directory) {
   std::error_code ec;
-  std::filesystem::current_path(ToFsPath(directory), ec);
-  return ec;
+  const std::filesystem::path path = ToFsPath(directory);
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (ec) return ec;
+  if (!std::filesystem::is_directory(status)) return std::make_error_code(std::errc::not_a_directory);
+#ifndef _WIN32
+  if (::access(path.c_str(), X_OK) != 0) return {errno, std::generic_category()};
+#endif
+  return {};
 }
+
+QString ParentDirectory(const QString& directory) { return NormalDirectory(JoinPath(directory, QStringLiteral(".."))); }
 
 // Each entry one step further right than the entry above it.
 class IndentDelegate : public QStyledItemDelegate {
@@ -150,10 +171,14 @@ std::vector<DirEntry> ReadDirectoryEntries(const QString& directory) {
     entries.push_back({last ? DirEntryKind::Current : DirEntryKind::Ancestor, parts[i], path, static_cast<int>(i + 1)});
   }
   const int subLevel = static_cast<int>(parts.size()) + 1;
-  const QStringList subdirs =
-      QDir(current).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-  for (const QString& name : subdirs)
-    entries.push_back({DirEntryKind::Subdirectory, name, JoinPath(current, name), subLevel});
+  // QDir::Dirs also lets through links to anything but a file (a device, a
+  // pipe): only what leads to a directory stays.
+  const QFileInfoList subdirs =
+      QDir(current).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+  for (const QFileInfo& info : subdirs) {
+    if (info.isDir())
+      entries.push_back({DirEntryKind::Subdirectory, info.fileName(), JoinPath(current, info.fileName()), subLevel});
+  }
   return entries;
 }
 
@@ -162,8 +187,12 @@ QStringList DumpFileMask() { return {QStringLiteral("*.nvr"), QStringLiteral("*.
 QStringList ReadDumpFileNames(const QString& directory) {
   QDir dir(directory);
   // Without QDir::CaseSensitive the patterns ignore letter case; without
-  // QDir::Hidden and QDir::System hidden files and special files stay out.
-  return dir.entryList(DumpFileMask(), QDir::Files, QDir::Name | QDir::IgnoreCase);
+  // QDir::Hidden and QDir::System hidden files and special files stay out,
+  // but links to special files do not: isFile() holds for regular files only.
+  QStringList names;
+  for (const QFileInfo& info : dir.entryInfoList(DumpFileMask(), QDir::Files, QDir::Name | QDir::IgnoreCase))
+    if (info.isFile()) names << info.fileName();
+  return names;
 }
 
 // ---- Volumes ----
@@ -256,11 +285,23 @@ TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setIconSize(QSize(16, 16));
   setItemDelegate(new IndentDelegate(this));
+
+  watcher_ = new QFileSystemWatcher(this);
+  quiet_ = new QTimer(this);
+  quiet_->setSingleShot(true);
+  quiet_->setInterval(kQuietMs);
+  latest_ = new QTimer(this);
+  latest_->setSingleShot(true);
+  latest_->setInterval(kLatestMs);
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &TDirectoryListBox::DiskChanged);
+  connect(quiet_, &QTimer::timeout, this, [this] { Guarded([this] { Refresh(); }); });
+  connect(latest_, &QTimer::timeout, this, [this] { Guarded([this] { Refresh(); }); });
 }
 
 void TDirectoryListBox::SetDirectory(const QString& path) {
-  const QString target = NormalDirectory(path);
-  if (const std::error_code ec = ChangeWorkingDirectory(target)) {
+  const QString target = NormalDirectory(
+      directory_.isEmpty() ? path : QDir(directory_).absoluteFilePath(QDir::fromNativeSeparators(path)));
+  if (const std::error_code ec = CheckEnterable(target)) {
     throw Exception(QStringLiteral("Nelze přejít do adresáře \"%1\": %2").arg(target, ErrorText(ec)).toStdString());
   }
   directory_ = target;
@@ -274,20 +315,69 @@ void TDirectoryListBox::Update() {
   if (fileList_) fileList_->SetDirectory(directory_);
 }
 
+void TDirectoryListBox::Refresh() {
+  quiet_->stop();
+  latest_->stop();
+  if (directory_.isEmpty()) return;
+  if (!QFileInfo(directory_).isDir()) {
+    // Removed, renamed or unmounted: up to the nearest parent still there.
+    QString up = directory_;
+    for (QString parent = ParentDirectory(up); parent != up; parent = ParentDirectory(up)) {
+      up = parent;
+      if (!CheckEnterable(up)) break;
+    }
+    if (up != directory_) SetDirectory(up);
+    emit Refreshed();
+    return;
+  }
+  Watch();
+  std::vector<DirEntry> entries = ReadDirectoryEntries(directory_);
+  if (entries != entries_) {
+    const QString highlighted = HighlightedPath();
+    const int scrolled = verticalScrollBar()->value();
+    entries_ = std::move(entries);
+    Fill(highlighted);
+    verticalScrollBar()->setValue(scrolled);
+  }
+  if (fileList_) fileList_->Refresh();
+  emit Refreshed();
+}
+
+void TDirectoryListBox::DiskChanged() {
+  quiet_->start();
+  if (!latest_->isActive()) latest_->start();
+}
+
+void TDirectoryListBox::Watch() {
+  // Afresh each time: a watch follows the folder it was set on, also when
+  // that folder is renamed away or replaced by another of the same name.
+  if (const QStringList watched = watcher_->directories(); !watched.isEmpty()) watcher_->removePaths(watched);
+  QStringList paths = {directory_};
+  if (const QString parent = ParentDirectory(directory_); parent != directory_) paths << parent;
+  watcher_->addPaths(paths);
+}
+
 void TDirectoryListBox::Rebuild() {
+  Watch();
   entries_ = ReadDirectoryEntries(directory_);
+  Fill(QString());
+}
+
+void TDirectoryListBox::Fill(const QString& highlightPath) {
   clear();
   const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
   const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
   int currentRow = 0;
+  int highlightRow = -1;
   for (size_t i = 0; i < entries_.size(); ++i) {
     const DirEntry& e = entries_[i];
     auto* item = new QListWidgetItem(e.kind == DirEntryKind::Subdirectory ? closed : open, e.name, this);
     item->setData(kLevelRole, e.level);
     item->setToolTip(e.path);
     if (e.kind == DirEntryKind::Current) currentRow = static_cast<int>(i);
+    if (e.path == highlightPath) highlightRow = static_cast<int>(i);
   }
-  setCurrentRow(currentRow);
+  setCurrentRow(highlightRow >= 0 ? highlightRow : currentRow);
 }
 
 QString TDirectoryListBox::ItemPath(int index) const {
@@ -351,14 +441,26 @@ void TFileListBox::SetDirectory(const QString& directory) {
 }
 
 void TFileListBox::Update() {
-  // Keeps relative names typed by the user resolving against the listed
-  // directory. A directory that cannot be entered simply lists nothing.
-  ChangeWorkingDirectory(directory_);
-  const QStringList names = ReadDumpFileNames(directory_);
+  // A directory that cannot be read simply lists nothing.
+  Fill(ReadDumpFileNames(directory_));
+  setCurrentRow(-1);
+}
+
+void TFileListBox::Refresh() {
+  QStringList names = ReadDumpFileNames(directory_);
+  if (names == names_) return;
+  const QString highlighted = HighlightedName();
+  const int scrolled = verticalScrollBar()->value();
+  Fill(names);
+  if (highlighted.isEmpty() || !HighlightName(highlighted)) setCurrentRow(-1);
+  verticalScrollBar()->setValue(scrolled);
+}
+
+void TFileListBox::Fill(const QStringList& names) {
+  names_ = names;
   clear();
   const QIcon icon = style()->standardIcon(QStyle::SP_FileIcon);
   for (const QString& name : names) new QListWidgetItem(icon, name, this);
-  setCurrentRow(-1);
 }
 
 QString TFileListBox::HighlightedName() const {

@@ -15,7 +15,9 @@
 #include <map>
 #include <vector>
 
+class QFileSystemWatcher;
 class QMenu;
+class QTimer;
 
 // ---- Paths ----
 
@@ -38,17 +40,20 @@ struct DirEntry {
   QString name;  // as shown
   QString path;  // full path the entry stands for
   int level;     // indentation: 0 for the root
+
+  bool operator==(const DirEntry&) const = default;
 };
 
 // The root, each directory between it and `directory`, `directory` itself
 // (the root when `directory` is the root), then its subdirectories sorted by
-// name, hidden ones left out.
+// name: real directories and links that lead to one, hidden ones left out.
 std::vector<DirEntry> ReadDirectoryEntries(const QString& directory);
 
 // The mask of the file list.
 QStringList DumpFileMask();
-// Names of the files in `directory` that match *.nvr or *.txt in any letter
-// case, hidden files left out, sorted by name ignoring case.
+// Names of the regular files (or links to one) in `directory` that match
+// *.nvr or *.txt in any letter case, hidden files left out, sorted by name
+// ignoring case.
 QStringList ReadDumpFileNames(const QString& directory);
 
 // ---- Volumes ----
@@ -87,6 +92,12 @@ class TDriveComboBox;
 // List of the path to the current directory and its subdirectories. A click
 // highlights an entry; a double click or Enter makes it the current directory.
 // A right click opens PopupMenu and changes no highlight.
+//
+// The current directory is the list's own state: the process's working
+// directory is never changed, so no folder shown is held busy. The current
+// directory and its parent are watched; changes made on the disk by anyone
+// are read after the disk has been quiet for a moment (at most a second
+// late during a long copy), so a burst of changes costs one re-read.
 class TDirectoryListBox : public QListWidget {
   Q_OBJECT
 
@@ -94,13 +105,17 @@ class TDirectoryListBox : public QListWidget {
   explicit TDirectoryListBox(QWidget* parent = nullptr);
 
   QString Directory() const { return directory_; }
-  // Makes `path` the current directory (and the process's working
-  // directory), rebuilds the list and moves the file list. Throws Exception
+  // Makes `path` (a relative one: below the current directory) the current
+  // directory, rebuilds the list and moves the file list. Throws Exception
   // with the system's error text when the directory cannot be entered; the
   // list then stays as it was.
   void SetDirectory(const QString& path);
   // Reads the current directory again and moves the file list to it.
   void Update();
+  // Reads both lists again after a change on the disk: the highlights stay
+  // on entries that are still there. When the current directory has gone,
+  // its nearest existing parent becomes the current directory.
+  void Refresh();
 
   // Full path of entry `index`; of the highlighted entry (empty when none).
   QString ItemPath(int index) const;
@@ -112,6 +127,8 @@ class TDirectoryListBox : public QListWidget {
 
  signals:
   void DirectoryChanged(const QString& directory);
+  // After each Refresh.
+  void Refreshed();
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
@@ -122,11 +139,17 @@ class TDirectoryListBox : public QListWidget {
 
  private:
   void Rebuild();
+  void Fill(const QString& highlightPath);
+  void Watch();
+  void DiskChanged();
   void OpenHighlighted();
 
   QString directory_;
   std::vector<DirEntry> entries_;
   TFileListBox* fileList_ = nullptr;
+  QFileSystemWatcher* watcher_ = nullptr;
+  QTimer* quiet_ = nullptr;   // restarted by every change
+  QTimer* latest_ = nullptr;  // started by the first change of a burst
 };
 
 // List of the dump files of one directory. Selecting a file with the mouse
@@ -139,9 +162,10 @@ class TFileListBox : public QListWidget {
 
   QString Directory() const { return directory_; }
   void SetDirectory(const QString& directory);
-  // Makes the list's directory the working directory and reads it again;
-  // afterwards no file is highlighted.
+  // Reads the list's directory again; afterwards no file is highlighted.
   void Update();
+  // Reads it again keeping the highlighted file while it is still there.
+  void Refresh();
 
   // The highlighted file's name; its full path (both empty when none).
   QString HighlightedName() const;
@@ -162,7 +186,10 @@ class TFileListBox : public QListWidget {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
+  void Fill(const QStringList& names);
+
   QString directory_;
+  QStringList names_;
 };
 
 // Drop-down list of the volumes. Choosing one moves the directory list to the

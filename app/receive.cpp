@@ -181,7 +181,7 @@ void TForm1::Pijmout1Click() {
   if (dialog->exec() != QDialog::Accepted) return;
   const QString chosen = dialog->selectedFiles().value(0);
   if (chosen.isEmpty()) return;
-  const QFileInfo chosenInfo(chosen);
+  const QFileInfo chosenInfo(dialog->directory(), chosen);
   dialog->setProperty(kProposedName, chosenInfo.fileName());
   dialog->setProperty(kConfirmedFilter, dialog->selectedNameFilter());
 

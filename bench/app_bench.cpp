@@ -1,7 +1,8 @@
 // The program itself, measured: receptions at the exchange's real speeds
 // (paced by the simulated exchange) through the "Přijmout" command, an open
-// idle port, a 10 MiB dump shown in Memo1, a directory of 10,000 dump files.
-//   app_bench [paced] [idle] [load] [list]     (all four when none is named)
+// idle port, a 10 MiB dump shown in Memo1, a directory of 10,000 dump files,
+// the file pane following 1,000 new files written beside it.
+//   app_bench [paced] [idle] [load] [list] [watch]   (all when none is named)
 // Figures as key=value lines; bench/run_all.sh makes the table.
 #include "app/app_state.h"
 #include "app/application.h"
@@ -21,8 +22,11 @@
 #include <QTextDocument>
 #include <QTimer>
 
+#include <atomic>
+#include <ctime>
 #include <iostream>
 #include <set>
+#include <thread>
 
 using namespace bench;
 
@@ -154,6 +158,74 @@ void List() {
   delete form;
 }
 
+double MainThreadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// `count` new dump files written into the folder the pane shows by another
+// thread, `pauseUs` apart (0: as fast as it can, like a local copy): how many
+// times the pane re-read, how long after the last file the list was whole,
+// and the main thread's CPU time for all of it (the watcher's events and the
+// re-reads). Then the time of one re-read that finds a file more, and of one
+// that finds nothing changed, in a folder of `count` files.
+void Watch(const std::string& key, int count, int pauseUs) {
+  const QString dir = g_dir + QStringLiteral("/") + QString::fromStdString(key);
+  QDir().mkpath(dir);
+  auto* form = new TForm1;
+  form->show();
+  form->DirectoryListBox1->SetDirectory(dir);
+  QCoreApplication::processEvents();
+  int rereads = 0;
+  QObject::connect(form->DirectoryListBox1, &TDirectoryListBox::Refreshed, [&] { ++rereads; });
+
+  std::atomic<double> lastWritten{0};
+  const double cpuStart = MainThreadCpuSeconds();
+  const double start = Now();
+  std::thread writer([&] {
+    for (int i = 0; i < count; ++i) {
+      std::ofstream((dir + QStringLiteral("/dump%1.nvr").arg(i, 5, 10, QLatin1Char('0'))).toStdString(),
+                    std::ios::binary)
+          << "000000\r\n";
+      if (pauseUs > 0) std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
+    }
+    lastWritten = Now();
+  });
+  const bool whole =
+      ProcessEventsUntil([&] { return lastWritten > 0 && form->FileListBox1->count() == count; }, 60000);
+  const double shown = Now();
+  const double cpu = MainThreadCpuSeconds() - cpuStart;
+  writer.join();
+  const int rereadsToWhole = rereads;
+  RunEventLoopFor(2);  // anything still to come would come now
+
+  PrintText(key + "_whole", whole ? "yes" : "no");
+  Print(key + "_files", count, 0);
+  Print(key + "_write_seconds", lastWritten - start);
+  Print(key + "_rereads", rereadsToWhole, 0);
+  Print(key + "_rereads_later", rereads - rereadsToWhole, 0);
+  Print(key + "_whole_after_last_ms", (shown - lastWritten) * 1000, 0);
+  Print(key + "_main_cpu_ms", cpu * 1000, 1);
+
+  // One re-read by itself, with a file more and with nothing new.
+  constexpr int kRounds = 20;
+  double changed = 0, unchanged = 0;
+  for (int i = 0; i < kRounds; ++i) {
+    const QString extra = dir + QStringLiteral("/extra%1.txt").arg(i);
+    QFile(extra).open(QIODevice::WriteOnly);
+    double t = Now();
+    form->DirectoryListBox1->Refresh();
+    changed += Now() - t;
+    t = Now();
+    form->DirectoryListBox1->Refresh();
+    unchanged += Now() - t;
+  }
+  Print(key + "_reread_changed_ms", changed * 1000 / kRounds, 1);
+  Print(key + "_reread_unchanged_ms", unchanged * 1000 / kRounds, 1);
+  delete form;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -174,6 +246,10 @@ int main(int argc, char** argv) {
     if (wanted("idle")) Idle();
     if (wanted("load")) Load();
     if (wanted("list")) List();
+    if (wanted("watch")) {
+      Watch("watch_burst", 1000, 0);
+      Watch("watch_spread", 1000, 3000);  // about three seconds
+    }
   } catch (const std::exception& e) {
     std::cerr << "app_bench: " << e.what() << "\n";
     return 1;

@@ -38,7 +38,7 @@ if [ -x "$dir/bench/receive_send_bench" ]; then
 else
   run pty_baseline_bench
 fi
-run app_bench paced idle load list
+run app_bench paced idle load list watch
 [ "$raw" = 1 ] && cat "$out"
 
 awk -F= '
@@ -83,4 +83,13 @@ awk -F= '
       row("show a " f("load_mb", 1) " MB dump in Memo1", f("load_seconds", 2) " s",
           f("load_lines", 0) " lines; peak " f("load_peak_mb_per_mb", 1) " MiB per MB")
     if (has("list_seconds")) row("list a directory of " f("list_files", 0) " dump files", f("list_seconds", 2) " s", "")
+    split("burst spread", watches, " ")
+    for (i = 1; i <= 2; i++) {
+      k = "watch_" watches[i]
+      if (!has(k "_rereads")) continue
+      row(sprintf("%s new files written in %.2f s: re-reads", f(k "_files", 0), v[k "_write_seconds"]),
+          f(k "_rereads", 0) " (+" f(k "_rereads_later", 0) " later)",
+          "list whole " f(k "_whole_after_last_ms", 0) " ms after the last file; main thread " f(k "_main_cpu_ms", 0) \
+          " ms CPU; one re-read " f(k "_reread_changed_ms", 1) " ms")
+    }
   }' "$out"

@@ -12,9 +12,12 @@
 #include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QContextMenuEvent>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <string>
+
+#include <sys/stat.h>
 
 class AppFilePane : public ::testing::Test {
  protected:
@@ -94,6 +97,21 @@ class AppFilePane : public ::testing::Test {
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
   }
   QString Memo() { return Form()->Memo1->toPlainText(); }
+  QStringList Subdirectories() {
+    QStringList names;
+    for (const DirEntry& e : Form()->DirectoryListBox1->Entries())
+      if (e.kind == DirEntryKind::Subdirectory) names << e.name;
+    return names;
+  }
+  // Another process changing the disk under the pane. The pane's events wait
+  // until it has finished.
+  void Outside(const QString& script) {
+    QProcess sh;
+    sh.setWorkingDirectory(root_);
+    sh.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script});
+    ASSERT_TRUE(sh.waitForFinished());
+    ASSERT_EQ(sh.exitCode(), 0) << sh.readAllStandardError().toStdString();
+  }
 
   QTemporaryDir temp_;
   QString root_;
@@ -109,6 +127,24 @@ TEST_F(AppFilePane, FileListMatchesTheMaskInAnyCaseSortedWithoutHiddenFiles) {
   MakeDir(QStringLiteral("adresar.txt"));
   EXPECT_EQ(ReadDumpFileNames(root_), QStringList({"a.nvr", "b.TXT", "C.Nvr", "d.txt"}));
   EXPECT_EQ(Files(), QStringList({"a.nvr", "b.TXT", "C.Nvr", "d.txt"}));
+}
+
+TEST_F(AppFilePane, LinksAreListedOnlyWhenTheyLeadToAFolderOrARegularFile) {
+  MakeDir(QStringLiteral("sub"));
+  Write(QStringLiteral("a.nvr"), "a");
+  ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), Path(QStringLiteral("ttyUSB0"))));
+  ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), Path(QStringLiteral("port.nvr"))));
+  ASSERT_TRUE(QFile::link(Path(QStringLiteral("sub")), Path(QStringLiteral("odkaz"))));
+  ASSERT_TRUE(QFile::link(Path(QStringLiteral("sub")), Path(QStringLiteral("slozka.txt"))));
+  ASSERT_TRUE(QFile::link(Path(QStringLiteral("a.nvr")), Path(QStringLiteral("odkaz.nvr"))));
+  ASSERT_TRUE(QFile::link(Path(QStringLiteral("nikde")), Path(QStringLiteral("rozbity.nvr"))));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(Path(QStringLiteral("roura.nvr"))).constData(), 0600), 0);
+
+  EXPECT_EQ(Subdirectories(), QStringList({"odkaz", "slozka.txt", "sub"}));
+  EXPECT_EQ(Files(), QStringList({"a.nvr", "odkaz.nvr"}));
+  // A link to a device is no folder to enter either.
+  EXPECT_THROW(Form()->DirectoryListBox1->SetDirectory(Path(QStringLiteral("ttyUSB0"))), std::exception);
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), root_);
 }
 
 TEST_F(AppFilePane, DirectoryListShowsThePathFromTheRootAndTheSubdirectories) {
@@ -264,13 +300,65 @@ TEST_F(AppFilePane, DoubleClickOrEnterEntersADirectoryAndTheFilesFollow) {
   DoubleClickDir(QStringLiteral("sub"));
   EXPECT_EQ(Form()->DirectoryListBox1->Directory(), Path(QStringLiteral("sub")));
   EXPECT_EQ(Files(), QStringList({"v.nvr"}));
-  EXPECT_EQ(NormalDirectory(QDir::currentPath()), Path(QStringLiteral("sub")));
+  EXPECT_EQ(NormalDirectory(QDir::currentPath()), root_) << "the process's working directory stays";
+  // A relative name is below the pane's directory, not the working one.
+  Form()->DirectoryListBox1->SetDirectory(QStringLiteral("hloubeji"));
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), Path(QStringLiteral("sub/hloubeji")));
 
-  // Enter on the parent's entry goes back up.
+  // Enter on an ancestor's entry goes back up.
   ClickDir(QFileInfo(root_).fileName());
   QTest::keyClick(Form()->DirectoryListBox1, Qt::Key_Return);
   EXPECT_EQ(Form()->DirectoryListBox1->Directory(), root_);
   EXPECT_EQ(Files(), QStringList({"horni.nvr"}));
+}
+
+TEST_F(AppFilePane, ChangesMadeByAnotherProcessAreReadOnceKeepingTheHighlights) {
+  Write(QStringLiteral("a.nvr"), "a");
+  Write(QStringLiteral("b.nvr"), "b");
+  Write(QStringLiteral("z.txt"), "z");
+  MakeDir(QStringLiteral("stara"));
+  MakeDir(QStringLiteral("zustava"));
+  ClickFile(QStringLiteral("b.nvr"));
+  ClickDir(QStringLiteral("zustava"));
+  Form()->Memo1->setPlainText(QStringLiteral("upraveno"));
+  int refreshes = 0;
+  QObject::connect(Form()->DirectoryListBox1, &TDirectoryListBox::Refreshed, [&] { ++refreshes; });
+
+  Outside(QStringLiteral("echo n > novy.nvr && mv a.nvr c.txt && rm z.txt && echo d > pozn.doc"
+                         " && mkdir nova && rmdir stara"));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return Files() == QStringList({"b.nvr", "c.txt", "novy.nvr"}); }));
+  EXPECT_EQ(refreshes, 1) << "one re-read for the whole burst";
+  EXPECT_EQ(Subdirectories(), QStringList({"nova", "zustava"}));
+  EXPECT_EQ(Form()->FileListBox1->HighlightedName(), QStringLiteral("b.nvr"));
+  EXPECT_EQ(Form()->DirectoryListBox1->HighlightedPath(), Path(QStringLiteral("zustava")));
+  EXPECT_EQ(Memo(), QStringLiteral("upraveno")) << "a re-read shows no file";
+
+  // The highlighted entries go: the file list has none, the directory list
+  // the current directory.
+  Outside(QStringLiteral("rm b.nvr && rmdir zustava"));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return Files() == QStringList({"c.txt", "novy.nvr"}); }));
+  EXPECT_EQ(Subdirectories(), QStringList({"nova"}));
+  EXPECT_TRUE(Form()->FileListBox1->HighlightedName().isEmpty());
+  EXPECT_EQ(Form()->DirectoryListBox1->HighlightedPath(), root_);
+  EXPECT_EQ(answers_.Seen().size(), 0u);
+}
+
+TEST_F(AppFilePane, AFolderGoneFromOutsideMovesThePaneToItsNearestParent) {
+  MakeDir(QStringLiteral("a/b/c"));
+  Write(QStringLiteral("a/v.nvr"), "");
+  Form()->DirectoryListBox1->SetDirectory(Path(QStringLiteral("a/b/c")));
+  Outside(QStringLiteral("rm -r a/b"));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return Form()->DirectoryListBox1->Directory() == Path(QStringLiteral("a")); }));
+  EXPECT_EQ(Form()->DirectoryListBox1->HighlightedPath(), Path(QStringLiteral("a")));
+  EXPECT_EQ(Form()->FileListBox1->Directory(), Path(QStringLiteral("a")));
+  EXPECT_EQ(Files(), QStringList({"v.nvr"}));
+
+  // Renamed away: the folder itself does not notice, its parent does.
+  Outside(QStringLiteral("mv a a2"));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return Form()->DirectoryListBox1->Directory() == root_; }));
+  EXPECT_EQ(Subdirectories(), QStringList({"a2"}));
+  EXPECT_TRUE(Files().isEmpty());
+  EXPECT_EQ(answers_.Seen().size(), 0u);
 }
 
 TEST_F(AppFilePane, ARightClickActsOnTheHighlightedEntry) {

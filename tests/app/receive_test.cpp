@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QKeyEvent>
 #include <QPushButton>
@@ -342,6 +343,29 @@ TEST_F(AppReceive, AFailedSaveEndsWithoutSavingOnlyWhenTheTechnicianSaysSo) {
   EXPECT_FALSE(Receiving);
   EXPECT_EQ(Lines(), QStringList({"A", "B"}));
   EXPECT_FALSE(QFileInfo::exists(target));
+}
+
+TEST_F(AppReceive, TheFolderReceivedIntoIsNotHeldAndMayGoFromOutside) {
+  const QString stick = Path("usb");
+  ASSERT_TRUE(QDir().mkdir(stick));
+  const QString workingDirectory = QDir::currentPath();
+  answers_.Then(SaveAs(stick + QStringLiteral("/dump.nvr")));
+  answers_.Then(Script({
+      {Always(), [&] { device_->Feed("A\r"); }},
+      {[&] { return Lines().size() == 1; }, [&] { PressStorno(); }},
+  }));
+  form_->ToolButton1->click();
+  ASSERT_FALSE(scriptTimedOut_);
+  EXPECT_EQ(form_->DirectoryListBox1->Directory(), QDir::toNativeSeparators(stick));
+  EXPECT_EQ(QDir::currentPath(), workingDirectory) << "the pane moved, the process did not";
+
+  QProcess rm;
+  rm.start(QStringLiteral("rm"), {QStringLiteral("-r"), stick});
+  ASSERT_TRUE(rm.waitForFinished());
+  ASSERT_EQ(rm.exitCode(), 0);
+  EXPECT_TRUE(ProcessEventsUntil(
+      [&] { return form_->DirectoryListBox1->Directory() == QDir::toNativeSeparators(temp_.path()); }));
+  EXPECT_EQ(answers_.Unexpected(), 0);
 }
 
 TEST_F(AppReceive, EveryByteValueIsSavedAndSentBackUnchanged) {
