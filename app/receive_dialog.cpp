@@ -41,8 +41,10 @@ TForm3::~TForm3() {
 
 namespace {
 
-// Enter presses "Storno" only once the dialog has been up this long.
+// Enter presses "Storno" only once the dialog has been up this long, and
+// only after this pause in Enter's events.
 constexpr qint64 kEnterGuardMs = 1000;
+constexpr qint64 kEnterPauseMs = 250;
 
 }  // namespace
 
@@ -103,9 +105,14 @@ void TForm3::closeEvent(QCloseEvent* event) {
   if (!finished_) event->ignore();
 }
 
-bool TForm3::StrayEnter(const QKeyEvent& event) const {
+bool TForm3::StrayEnter(const QKeyEvent& event) {
   if (event.key() != Qt::Key_Return && event.key() != Qt::Key_Enter) return false;
-  return event.isAutoRepeat() || !shown_.isValid() || shown_.elapsed() < kEnterGuardMs;
+  // A held key repeats every few tens of milliseconds, and the window
+  // system does not always mark the repeats: a press counts only after a
+  // pause in Enter's events.
+  const bool repeating = event.isAutoRepeat() || (lastEnter_.isValid() && lastEnter_.elapsed() < kEnterPauseMs);
+  lastEnter_.start();
+  return event.type() != QEvent::KeyPress || repeating || !shown_.isValid() || shown_.elapsed() < kEnterGuardMs;
 }
 
 void TForm3::keyPressEvent(QKeyEvent* event) {
@@ -113,9 +120,15 @@ void TForm3::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
+void TForm3::keyReleaseEvent(QKeyEvent* event) {
+  StrayEnter(*event);
+  QDialog::keyReleaseEvent(event);
+}
+
 bool TForm3::eventFilter(QObject* watched, QEvent* event) {
   // The focused button takes Enter itself, before the dialog sees it.
-  if (watched == BitBtn1 && event->type() == QEvent::KeyPress && StrayEnter(*static_cast<QKeyEvent*>(event)))
+  if (watched == BitBtn1 && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
+      StrayEnter(*static_cast<QKeyEvent*>(event)) && event->type() == QEvent::KeyPress)
     return true;
   return QDialog::eventFilter(watched, event);
 }

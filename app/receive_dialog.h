@@ -49,16 +49,19 @@ class TForm3 : public QDialog {
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // The Enter that confirmed the save dialog, held or pressed twice, must
   // not end the reception that follows.
-  bool StrayEnter(const QKeyEvent& event) const;
+  // Notes every Enter event; true for a press that must not count.
+  bool StrayEnter(const QKeyEvent& event);
   void Finish();
 
   TForm1* owner_;
   QElapsedTimer shown_;
+  QElapsedTimer lastEnter_;
   bool saved_ = false;
   bool finished_ = false;
   bool saving_ = false;

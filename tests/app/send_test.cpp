@@ -78,6 +78,30 @@ TEST_F(AppSend, EachLineGoesOutInOneWriteWithCrLf) {
   EXPECT_EQ(answers_.Unexpected(), 0);
 }
 
+// On a UART or USB adapter the gauge moves with the line: when the dialog
+// says the load is out, every byte has left the port's queue, and the close
+// that follows throws none away.
+TEST_F(AppSend, OnALineThatShowsItsQueueSentMeansOut) {
+  QStringList lines;
+  for (int i = 0; i < 40; ++i) lines << QStringLiteral("0%1: 3A 77 0F 12 C4 77 9B 00").arg(i);
+  form_->Memo1->setPlainText(lines.join('\n'));
+  device_->PaceLine(20000, 64, true);
+  std::string outWhenDone;
+  answers_.Then(DialogAnswerer::Press("OK"));
+  answers_.Then(When([] { return Form2 && Form2->Label6->isVisible(); },
+                     [&](QWidget*) {
+                       outWhenDone = device_->TakeWritten();
+                       Form2->BitBtn1->click();
+                     },
+                     &timedOut_));
+  form_->ToolButton2->click();
+  ASSERT_FALSE(timedOut_);
+  std::string all;
+  for (const QString& line : lines) all += line.toStdString() + "\r\n";
+  EXPECT_EQ(outWhenDone, all);
+  EXPECT_EQ(device_->Discarded(), 0u);
+}
+
 TEST_F(AppSend, StornoInTheMiddleStopsTheWritingButTheGaugeRunsOut) {
   QStringList lines;
   for (int i = 0; i < 200; ++i) lines << QStringLiteral("line %1").arg(i);
