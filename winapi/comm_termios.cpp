@@ -377,9 +377,14 @@ class TermiosBackend : public LineBackend {
   // EV_TXEMPTY on a real device: the transmitter has sent the last bit.
   void WaitForDrains() {
     while (drain_.WaitForRequest()) {
-      if (tcdrain(fd_) != 0 && errno == EINTR) {
-        if (drain_.Stopping()) return;
-        drain_.Request();
+      if (tcdrain(fd_) != 0) {
+        if (errno == EINTR) {
+          if (drain_.Stopping()) return;
+          drain_.Request();
+          continue;
+        }
+        // Unplugged while its bytes were going out: they did not all leave.
+        port_->OnLost(ErrorFromIoErrno(errno));
         continue;
       }
       port_->OnDrained();
