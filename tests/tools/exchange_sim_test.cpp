@@ -239,7 +239,7 @@ TEST(ExchangeSim, DumpOnCommandOnly) {
 
 TEST(ExchangeSim, LoadEqualToTheImageIsReported) {
   TempDir dir;
-  Simulator sim({"--print-path", "--trigger", "command", "--generate", "20000", "--high-bytes",
+  Simulator sim({"--print-path", "--trigger", "command", "--unpaced", "--generate", "20000", "--high-bytes",
                  "--exit-after-load", "--report", dir / "report", "--save-load", dir / "load"});
   auto path = sim.ReadLine();
   ASSERT_TRUE(path);
