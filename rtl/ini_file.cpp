@@ -4,6 +4,7 @@
 #include "winapi/ascii_text.h"
 #include "winapi/win32_registry.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
@@ -66,58 +67,170 @@ bool ParseInteger(const std::string& text, int32_t& out) {
 
 using winapi::EqualNoCase;
 
-// Splits a list of NUL-ended names.
-std::vector<std::string> SplitList(const std::string& buffer, DWORD length) {
+// Splits a list of NUL-ended names. A name that comes again (in any letter
+// case) is listed once: only its first section or value is ever read.
+std::vector<std::string> SplitList(const std::string& buffer) {
   std::vector<std::string> names;
   size_t start = 0;
-  while (start < length) {
+  while (start < buffer.size()) {
     const size_t end = buffer.find('\0', start);
-    if (end == start || end == std::string::npos || end > length) break;
-    names.push_back(buffer.substr(start, end - start));
+    if (end == start || end == std::string::npos) break;
+    std::string name = buffer.substr(start, end - start);
+    if (std::none_of(names.begin(), names.end(), [&](const std::string& n) { return EqualNoCase(n, name); }))
+      names.push_back(std::move(name));
     start = end + 1;
   }
   return names;
 }
 
+// What the file could not hold as given: a line break (or NUL) anywhere, a
+// section name with ']', a value name that is empty, holds '=' or would read
+// as a section or a comment. The profile functions of every platform get
+// only what they store faithfully.
+bool BreaksTheFile(const std::string& text) {
+  return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+bool IsBadSection(const std::string& Section) {
+  return BreaksTheFile(Section) || Section.find(']') != std::string::npos;
+}
+
+bool IsBadIdent(const std::string& Ident) {
+  const std::string name = Trim(Ident);
+  return name.empty() || BreaksTheFile(Ident) || name.find('=') != std::string::npos || name[0] == '[' ||
+         name[0] == ';' || name[0] == '#';
+}
+
+// Reads through GetPrivateProfileString, growing the buffer until the result
+// fits: one value, or (`list`) NUL-ended names.
+template <typename Char, typename Get>
+std::basic_string<Char> ReadProfile(bool list, Get get) {
+  std::basic_string<Char> buffer(list ? 4096 : 256, Char());
+  const size_t room = list ? 2 : 1;
+  for (;;) {
+    const DWORD n = get(buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n + room < buffer.size() || buffer.size() >= kMaxBuffer) {
+      buffer.resize(std::min<size_t>(n, buffer.size()));
+      return buffer;
+    }
+    buffer.assign(buffer.size() * 4, Char());
+  }
+}
+
+#ifdef _WIN32
+// Text here is UTF-8; Windows gets it through its wide functions, so a file
+// name reaches the file system as it is, whatever the 8-bit code page.
+// False for text that is not UTF-8.
+bool ToWide(const std::string& text, std::wstring& out) {
+  out.clear();
+  if (text.empty()) return true;
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                                    nullptr, 0);
+  if (n <= 0) return false;
+  out.resize(static_cast<size_t>(n));
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return true;
+}
+
+std::string FromWide(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                    nullptr);
+  std::string out(static_cast<size_t>(std::max(n, 0)), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+// Null stays null. False when some text is not UTF-8.
+bool ToWide(const char* text, std::wstring& out, const wchar_t*& pointer) {
+  pointer = nullptr;
+  if (text == nullptr) return true;
+  if (!ToWide(std::string(text), out)) return false;
+  pointer = out.c_str();
+  return true;
+}
+
+std::string ReadProfileText(const char* Section, const char* Ident, const std::string& Default, bool list,
+                            const std::string& fileName) {
+  std::wstring section, ident, fallback, file;
+  const wchar_t *s, *i, *f;
+  if (!ToWide(Section, section, s) || !ToWide(Ident, ident, i) || !ToWide(fileName.c_str(), file, f) ||
+      !ToWide(Default, fallback)) {
+    return list ? std::string() : Default;  // no such name can be in the file
+  }
+  return FromWide(ReadProfile<wchar_t>(list, [&](wchar_t* buffer, DWORD size) {
+    return GetPrivateProfileStringW(s, i, fallback.c_str(), buffer, size, f);
+  }));
+}
+
+// Windows keeps the file in the 8-bit code page: text it cannot hold there
+// would be stored changed.
+bool FitsTheFile(const std::wstring& text) {
+  if (text.empty() || GetACP() == CP_UTF8) return true;
+  BOOL changed = FALSE;
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                      &changed);
+  return !changed;
+}
+
+BOOL WriteProfileText(const char* Section, const char* Ident, const char* Value, const std::string& fileName) {
+  std::wstring section, ident, value, file;
+  const wchar_t *s, *i, *v, *f;
+  if (!ToWide(Section, section, s) || !ToWide(Ident, ident, i) || !ToWide(Value, value, v) ||
+      !ToWide(fileName.c_str(), file, f) || !FitsTheFile(section) || !FitsTheFile(ident) || !FitsTheFile(value)) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return FALSE;
+  }
+  return WritePrivateProfileStringW(s, i, v, f);
+}
+#else
+std::string ReadProfileText(const char* Section, const char* Ident, const std::string& Default, bool list,
+                            const std::string& fileName) {
+  return ReadProfile<char>(list, [&](char* buffer, DWORD size) {
+    return GetPrivateProfileStringA(Section, Ident, Default.c_str(), buffer, size, fileName.c_str());
+  });
+}
+
+BOOL WriteProfileText(const char* Section, const char* Ident, const char* Value, const std::string& fileName) {
+  return WritePrivateProfileStringA(Section, Ident, Value, fileName.c_str());
+}
+#endif
+
 }  // namespace
 
 TIniFile::TIniFile(std::string FileName) : fileName_(std::move(FileName)) {
   // Windows would look for a bare name in its own folder; use the working
-  // directory everywhere, as anyone typing a relative name expects.
-  std::error_code error;
-  if (!fileName_.empty() && std::filesystem::path(fileName_).is_relative()) {
-    const auto absolute = std::filesystem::absolute(fileName_, error);
-    if (!error) fileName_ = absolute.string();
+  // directory everywhere, as anyone typing a relative name expects. The name
+  // is UTF-8 on every platform.
+  namespace fs = std::filesystem;
+  if (fileName_.empty()) return;
+  try {
+    const fs::path path(std::u8string(fileName_.begin(), fileName_.end()));
+    if (!path.is_relative()) return;
+    std::error_code error;
+    const std::u8string absolute = fs::absolute(path, error).u8string();
+    if (!error) fileName_.assign(absolute.begin(), absolute.end());
+  } catch (const std::exception&) {
+    // Not convertible to a path: the profile functions refuse it with their own error.
   }
 }
 
 std::string TIniFile::ReadString(const std::string& Section, const std::string& Ident,
                                  const std::string& Default) const {
-  std::string buffer(256, '\0');
-  for (;;) {
-    const DWORD n = GetPrivateProfileStringA(Section.c_str(), Ident.c_str(), Default.c_str(), buffer.data(),
-                                             static_cast<DWORD>(buffer.size()), fileName_.c_str());
-    if (n + 1 < buffer.size() || buffer.size() >= kMaxBuffer) return buffer.substr(0, n);
-    buffer.assign(buffer.size() * 4, '\0');
-  }
+  return ReadProfileText(Section.c_str(), Ident.c_str(), Default, false, fileName_);
 }
 
 std::vector<std::string> TIniFile::ReadList(const char* Section) const {
-  std::string buffer(4096, '\0');
-  for (;;) {
-    const DWORD n = GetPrivateProfileStringA(Section, nullptr, "", buffer.data(), static_cast<DWORD>(buffer.size()),
-                                             fileName_.c_str());
-    if (n + 2 < buffer.size() || buffer.size() >= kMaxBuffer) return SplitList(buffer, n);
-    buffer.assign(buffer.size() * 4, '\0');
-  }
+  return SplitList(ReadProfileText(Section, nullptr, "", true, fileName_));
 }
 
-void TIniFile::Fail(const std::string& what) const {
-  const DWORD error = GetLastError();
+void TIniFile::Fail(const std::string& what, uint32_t error) const {
   throw EIniFileException("Cannot " + what + " in " + fileName_ + ": " + StoreErrorText(error));
 }
 
 void TIniFile::WriteString(const std::string& Section, const std::string& Ident, const std::string& Value) {
+  const std::string what = "write \"" + Ident + "\" to section [" + Section + "]";
+  if (IsBadSection(Section) || IsBadIdent(Ident) || BreaksTheFile(Value)) Fail(what, ERROR_INVALID_PARAMETER);
   // Readers trim blanks around a value and drop one pair of enclosing quotes;
   // quoting such a value makes it read back exactly as written.
   const bool needsQuotes =
@@ -126,9 +239,7 @@ void TIniFile::WriteString(const std::string& Section, const std::string& Ident,
                          (Value.size() >= 2 && (Value.front() == '"' || Value.front() == '\'') &&
                           Value.back() == Value.front()));
   const std::string stored = needsQuotes ? "\"" + Value + "\"" : Value;
-  if (!WritePrivateProfileStringA(Section.c_str(), Ident.c_str(), stored.c_str(), fileName_.c_str())) {
-    Fail("write \"" + Ident + "\" to section [" + Section + "]");
-  }
+  if (!WriteProfileText(Section.c_str(), Ident.c_str(), stored.c_str(), fileName_)) Fail(what, GetLastError());
 }
 
 int32_t TIniFile::ReadInteger(const std::string& Section, const std::string& Ident, int32_t Default) const {
@@ -170,13 +281,13 @@ bool TIniFile::ValueExists(const std::string& Section, const std::string& Ident)
 }
 
 void TIniFile::EraseSection(const std::string& Section) {
-  if (!WritePrivateProfileStringA(Section.c_str(), nullptr, nullptr, fileName_.c_str())) {
-    Fail("erase section [" + Section + "]");
-  }
+  const std::string what = "erase section [" + Section + "]";
+  if (IsBadSection(Section)) Fail(what, ERROR_INVALID_PARAMETER);
+  if (!WriteProfileText(Section.c_str(), nullptr, nullptr, fileName_)) Fail(what, GetLastError());
 }
 
 void TIniFile::DeleteKey(const std::string& Section, const std::string& Ident) {
-  if (!WritePrivateProfileStringA(Section.c_str(), Ident.c_str(), nullptr, fileName_.c_str())) {
-    Fail("delete \"" + Ident + "\" from section [" + Section + "]");
-  }
+  const std::string what = "delete \"" + Ident + "\" from section [" + Section + "]";
+  if (IsBadSection(Section) || IsBadIdent(Ident)) Fail(what, ERROR_INVALID_PARAMETER);
+  if (!WriteProfileText(Section.c_str(), Ident.c_str(), nullptr, fileName_)) Fail(what, GetLastError());
 }

@@ -10,7 +10,10 @@
 // were. Section and value names match ignoring ASCII case. Reads of a missing
 // file, section or value give the default. Writes that fail raise
 // EIniFileException naming the file, section and value. A relative file
-// name is taken from the working directory when the object is made.
+// name is taken from the working directory when the object is made. Names
+// and text are UTF-8. On Windows they go through the wide functions, and
+// text that is not UTF-8, or that the file's 8-bit code page cannot hold,
+// is refused rather than stored changed.
 #pragma once
 
 #include "rtl/classes.h"
@@ -32,7 +35,10 @@ class TIniFile : public TObject {
 
   std::string ReadString(const std::string& Section, const std::string& Ident, const std::string& Default) const;
   // A value with blanks at either end, or enclosed in quotes, is stored in
-  // quotes so that it reads back unchanged. Line breaks are refused.
+  // quotes so that it reads back unchanged. What the file cannot hold is
+  // refused, as "invalid name or value": a line break or NUL anywhere, ']'
+  // in a section name, a value name that is empty, holds '=' or starts with
+  // '[', ';' or '#'.
   void WriteString(const std::string& Section, const std::string& Ident, const std::string& Value);
   // Decimal, or hexadecimal written as $1F or 0x1F; anything else (or a
   // number outside 32 bits) gives the default.
@@ -54,7 +60,7 @@ class TIniFile : public TObject {
 
  private:
   std::vector<std::string> ReadList(const char* Section) const;
-  [[noreturn]] void Fail(const std::string& what) const;
+  [[noreturn]] void Fail(const std::string& what, uint32_t error) const;
 
   std::string fileName_;
 };

@@ -55,6 +55,7 @@ std::string StoreErrorText(DWORD code) {
     case ERROR_MORE_DATA: text = "the data changed while it was read"; break;
     case ERROR_BADDB: text = "the registry store is damaged"; break;
     case ERROR_KEY_DELETED: text = "the key has been deleted"; break;
+    case ERROR_NO_UNICODE_TRANSLATION: text = "text the store cannot hold as it is"; break;
     default: text = "failed"; break;
   }
   return text + " (Windows error " + std::to_string(code) + ")";

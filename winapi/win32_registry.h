@@ -74,6 +74,9 @@ using LSTATUS = LONG;
 #ifndef ERROR_KEY_DELETED
 #define ERROR_KEY_DELETED 1018u
 #endif
+#ifndef ERROR_NO_UNICODE_TRANSLATION
+#define ERROR_NO_UNICODE_TRANSLATION 1113u
+#endif
 
 // Registry. The functions return an error code (ERROR_SUCCESS on success)
 // and, like Windows, do not set the thread's last error.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,21 @@ TEST(RtlHiddenWindow, DeallocatedWindowIgnoresMessages) {
   EXPECT_EQ(calls, 0);
 }
 
+// Windows hands a destroyed window's handle to a later window sooner or
+// later; these handles never repeat.
+TEST(RtlHiddenWindow, HandlesAreNeverHandedOutTwice) {
+  std::set<HWND> handles;
+  for (int i = 0; i < 200; ++i) {
+    HWND wnd = AllocateHWnd([](TMessage& m) { m.Result = 1; });
+    EXPECT_TRUE(handles.insert(wnd).second) << "handle " << wnd << " again after " << i;
+    DeallocateHWnd(wnd);
+  }
+  HWND live = AllocateHWnd([](TMessage& m) { m.Result = 2; });
+  for (HWND stale : handles) EXPECT_EQ(SendMessage(stale, kNotify, 0, 0), 0);
+  EXPECT_EQ(SendMessage(live, kNotify, 0, 0), 2);
+  DeallocateHWnd(live);
+}
+
 TEST(RtlHiddenWindow, DeallocatedWhileMessageIsQueued) {
   WakeCounter wakes;
   auto calls = std::make_shared<int>(0);
@@ -97,18 +113,59 @@ TEST(RtlHiddenWindow, DeallocatedWhileMessageIsQueued) {
 }
 
 TEST(RtlHiddenWindow, MethodMayDeallocateItsOwnWindow) {
-  HWND wnd = nullptr;
-  auto text = std::make_shared<std::string>("still here");
-  std::string seen;
-  wnd = AllocateHWnd([&seen, &wnd, text](TMessage& m) {
+  // Statics, not captures: nothing here reads the method's captures once
+  // they may be gone, so a method freed while it runs shows every time.
+  static HWND wnd = nullptr;
+  static bool running = false;
+  static bool freedWhileRunning = false;
+  static int sentinels = 0;
+  struct Sentinel {
+    Sentinel() { ++sentinels; }
+    ~Sentinel() {
+      --sentinels;
+      if (running) freedWhileRunning = true;
+    }
+  };
+  auto sentinel = std::make_shared<Sentinel>();
+  wnd = AllocateHWnd([sentinel](TMessage& m) {
+    running = true;
     DeallocateHWnd(wnd);
-    seen = *text;  // the method's captures outlive the window until it returns
+    running = false;
     m.Result = 3;
   });
-  text.reset();
+  sentinel.reset();
   EXPECT_EQ(SendMessage(wnd, kNotify, 0, 0), 3);
-  EXPECT_EQ(seen, "still here");
+  EXPECT_FALSE(freedWhileRunning) << "the method was freed while it ran";
+  EXPECT_EQ(sentinels, 0) << "and once it has returned, it is gone";
   EXPECT_EQ(SendMessage(wnd, kNotify, 0, 0), 0);
+}
+
+// On Windows a window's messages go to the thread that made it; this one is
+// still served by the main thread.
+TEST(RtlHiddenWindow, WindowAllocatedOnAnotherThreadRunsOnTheMainThread) {
+  int onMain = 0, offMain = 0;
+  LRESULT result = -1;
+  HWND released = nullptr;
+  LambdaThread thread([&](LambdaThread&) {
+    HWND wnd = AllocateHWnd([&](TMessage& m) {
+      ++(IsMainThread() ? onMain : offMain);
+      m.Result = 8;
+    });
+    result = SendMessage(wnd, kNotify, 0, 0);
+    DeallocateHWnd(wnd);
+    EXPECT_EQ(SendMessage(wnd, kNotify, 0, 0), 0);
+    released = wnd;
+  });
+  thread.Resume();
+  thread.WaitFor();
+  EXPECT_EQ(result, 8);
+  EXPECT_EQ(onMain, 1);
+  EXPECT_EQ(offMain, 0);
+  // The main thread's next allocation destroys the window released there.
+  DeallocateHWnd(AllocateHWnd(nullptr));
+#ifdef _WIN32
+  EXPECT_FALSE(IsWindow(released));
+#endif
 }
 
 TEST(RtlHiddenWindow, ExceptionInMethodIsReportedNotSent) {
@@ -136,6 +193,25 @@ TEST(RtlHiddenWindow, ExceptionInMethodIsReportedNotSent) {
   EXPECT_FALSE(senderSawException);
   EXPECT_EQ(reports, (std::vector<std::string>{"ClearCommError function failed", "ClearCommError function failed"}));
 }
+
+#ifdef _WIN32
+// Windows' own SendMessageW from another thread waits for the window's thread
+// to take messages: WaitFor on the main thread lets it in.
+TEST(RtlHiddenWindow, WindowsOwnSendFromAThreadGetsThroughWaitFor) {
+  int onMain = 0;
+  HWND wnd = AllocateHWnd([&](TMessage& m) {
+    if (IsMainThread()) ++onMain;
+    m.Result = 5;
+  });
+  LRESULT result = 0;
+  LambdaThread thread([&](LambdaThread&) { result = SendMessageW(wnd, kNotify, 0, 0); });
+  thread.Resume();
+  thread.WaitFor();
+  EXPECT_EQ(result, 5);
+  EXPECT_EQ(onMain, 1);
+  DeallocateHWnd(wnd);
+}
+#endif
 
 TEST(RtlHiddenWindow, DefWindowProcReturnsZero) { EXPECT_EQ(DefWindowProc(nullptr, kNotify, 1, 2), 0); }
 

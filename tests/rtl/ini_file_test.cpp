@@ -2,30 +2,45 @@
 // and the crash-safe replacement of the file.
 #include "rtl/ini_file.h"
 
+#include "tests/scratch.h"
 #include "tests/whole_file.h"
-#include "winapi/store_file.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
+#include <vector>
+
+#ifndef _WIN32
+#include "winapi/store_file.h"
+
+#include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
 namespace {
 
+// The file's lines that hold something, without their line ends: the layout
+// around them is the platform's own.
+std::string Content(const fs::path& path) {
+  std::string content, line;
+  std::istringstream in(ReadWholeFile(path));
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) content += line + "\n";
+  }
+  return content;
+}
+
 class RtlIniFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::current_path() / ("ini_file_test." + std::string(info->name()) + "." + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = FreshTestFolder("ini_file_test");
     path_ = dir_ / "vazur.ini";
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -41,7 +56,7 @@ TEST_F(RtlIniFile, ValuesRoundTripAndMatchIgnoringCase) {
   ini.WriteBool("ComPort1", "Flag", true);
   ini.WriteString("Other", "Port", "elsewhere");
 
-  EXPECT_EQ(ReadWholeFile(path_), "[ComPort1]\nPort=COM3\nTimeouts.ReadInterval=-1\nFlag=1\n\n[Other]\nPort=elsewhere\n");
+  EXPECT_EQ(Content(path_), "[ComPort1]\nPort=COM3\nTimeouts.ReadInterval=-1\nFlag=1\n[Other]\nPort=elsewhere\n");
   TIniFile again(path_.string());
   EXPECT_EQ(again.ReadString("COMPORT1", "port", "x"), "COM3");
   EXPECT_EQ(again.ReadInteger("comport1", "TIMEOUTS.READINTERVAL", 5), -1);
@@ -50,7 +65,7 @@ TEST_F(RtlIniFile, ValuesRoundTripAndMatchIgnoringCase) {
 
   // Rewriting through another spelling changes the one value, not a second copy.
   again.WriteString("comport1", "PORT", "COM4");
-  EXPECT_EQ(ReadWholeFile(path_), "[ComPort1]\nPort=COM4\nTimeouts.ReadInterval=-1\nFlag=1\n\n[Other]\nPort=elsewhere\n");
+  EXPECT_EQ(Content(path_), "[ComPort1]\nPort=COM4\nTimeouts.ReadInterval=-1\nFlag=1\n[Other]\nPort=elsewhere\n");
 }
 
 TEST_F(RtlIniFile, ValuesWithOuterBlanksOrQuotesReadBackUnchanged) {
@@ -60,17 +75,23 @@ TEST_F(RtlIniFile, ValuesWithOuterBlanksOrQuotesReadBackUnchanged) {
     EXPECT_EQ(ini.ReadString("S", "V", "x"), value);
   }
   ini.WriteString("S", "V", " x");
-  EXPECT_EQ(ReadWholeFile(path_), "[S]\nV=\" x\"\n");
+  EXPECT_EQ(Content(path_), "[S]\nV=\" x\"\n");
 }
 
-TEST_F(RtlIniFile, RelativeNameIsTakenFromTheWorkingDirectory) {
+// File names are UTF-8 on every platform; these letters fit one 8-bit code
+// page only, which Windows need not be using.
+TEST_F(RtlIniFile, RelativeNameIsTakenFromTheWorkingDirectoryWhateverItsLetters) {
+  const fs::path folder = dir_ / fs::path(u8"Ústředny");
+  fs::create_directories(folder);
   const fs::path saved = fs::current_path();
-  fs::current_path(dir_);
+  fs::current_path(folder);
   TIniFile ini("relative.ini");
   fs::current_path(saved);
-  EXPECT_EQ(fs::path(ini.FileName()), dir_ / "relative.ini");
+  const std::u8string expected = (folder / "relative.ini").u8string();
+  EXPECT_EQ(ini.FileName(), std::string(expected.begin(), expected.end()));
   ini.WriteString("S", "V", "1");
-  EXPECT_TRUE(fs::exists(dir_ / "relative.ini"));
+  EXPECT_TRUE(fs::exists(folder / "relative.ini"));
+  EXPECT_EQ(TIniFile(ini.FileName()).ReadString("S", "V", ""), "1");
 }
 
 TEST_F(RtlIniFile, MissingFileSectionOrValueGivesTheDefault) {
@@ -130,6 +151,87 @@ TEST_F(RtlIniFile, ANamelessSectionHidesNoOtherSection) {
   EXPECT_EQ(ini.ReadSection("ComPort1"), (std::vector<std::string>{"Port"}));
 }
 
+TEST_F(RtlIniFile, UnchangedValueAndMissingDeletesLeaveTheFileAlone) {
+  WriteWholeFile(path_, "[S]\nA=1\n");
+  const auto before = fs::last_write_time(path_);
+  const auto mode = fs::status(path_).permissions();
+  TIniFile ini(path_.string());
+  ini.WriteString("S", "A", "1");
+  ini.DeleteKey("S", "Nope");
+  ini.EraseSection("Nope");
+  EXPECT_EQ(fs::last_write_time(path_), before);
+  EXPECT_EQ(fs::status(path_).permissions(), mode);
+
+  TIniFile missing((dir_ / "none.ini").string());
+  missing.DeleteKey("S", "A");
+  missing.EraseSection("S");
+  EXPECT_FALSE(fs::exists(dir_ / "none.ini"));
+}
+
+TEST_F(RtlIniFile, RefusesWhatWouldBreakTheFileAndNamesTheFailure) {
+  WriteWholeFile(path_, "[S]\nA=1\n");
+  TIniFile ini(path_.string());
+  // The same refusal on every platform, before the file is touched.
+  const std::vector<std::function<void()>> refused = {
+      [&] { ini.WriteString("S", "A", "two\r\nlines"); },
+      [&] { ini.WriteString("S", "A", std::string("nul\0inside", 10)); },
+      [&] { ini.WriteString("S", "A=B", "x"); },
+      [&] { ini.WriteString("S]", "A", "x"); },
+      [&] { ini.WriteString("S", " ", "x"); },
+      [&] { ini.WriteString("S", ";A", "x"); },
+      [&] { ini.DeleteKey("S", "A=B"); },
+      [&] { ini.EraseSection("S]"); },
+  };
+  for (size_t i = 0; i < refused.size(); ++i) {
+    try {
+      refused[i]();
+      ADD_FAILURE() << "change " << i << " was not refused";
+    } catch (const EIniFileException& e) {
+      EXPECT_NE(std::string(e.what()).find("invalid name or value (Windows error 87)"), std::string::npos)
+          << e.what();
+    }
+  }
+  EXPECT_EQ(ReadWholeFile(path_), "[S]\nA=1\n");
+
+  TIniFile nowhere((dir_ / "no such folder" / "x.ini").string());
+  try {
+    nowhere.WriteString("ComPort1", "Port", "COM1");
+    FAIL() << "writing into a missing folder must fail";
+  } catch (const EIniFileException& e) {
+    const std::string message = e.what();
+    EXPECT_NE(message.find("x.ini"), std::string::npos) << message;
+    EXPECT_NE(message.find("\"Port\""), std::string::npos) << message;
+    EXPECT_NE(message.find("[ComPort1]"), std::string::npos) << message;
+    EXPECT_NE(message.find("folder does not exist"), std::string::npos) << message;
+  }
+}
+
+#ifdef _WIN32
+// Windows keeps the file in its 8-bit code page: what is not UTF-8, or does
+// not fit that code page, is refused rather than stored changed.
+TEST_F(RtlIniFile, TextTheFileCannotHoldIsRefusedNotChanged) {
+  TIniFile ini(path_.string());
+  ini.WriteString("S", "A", "plain");
+  const std::string notUtf8 = "\xC3";
+  const std::string emoji = "\xF0\x9F\x98\x80";  // in no 8-bit code page
+  EXPECT_THROW(ini.WriteString("S", "A", notUtf8), EIniFileException);
+  EXPECT_THROW(ini.WriteString("S", notUtf8, "x"), EIniFileException);
+  if (GetACP() != CP_UTF8) {
+    try {
+      ini.WriteString("S", "A", "smile " + emoji);
+      ADD_FAILURE() << "stored changed";
+    } catch (const EIniFileException& e) {
+      EXPECT_NE(std::string(e.what()).find("cannot hold"), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_EQ(ini.ReadString("S", "A", ""), "plain");
+}
+#endif
+
+// ---- The POSIX profile functions: every other line kept, permissions,
+// links, crash safety ----
+#ifndef _WIN32
+
 TEST_F(RtlIniFile, WritingKeepsCommentsUnknownLinesAndLineEnds) {
   const std::string original =
       "; Vazur port settings\r\n"
@@ -180,45 +282,6 @@ TEST_F(RtlIniFile, WritingKeepsCommentsUnknownLinesAndLineEnds) {
             "[Other]\r\n"
             "Keep=me\r\n"
             "\r\n");
-}
-
-TEST_F(RtlIniFile, UnchangedValueAndMissingDeletesLeaveTheFileAlone) {
-  WriteWholeFile(path_, "[S]\nA=1\n");
-  const auto before = fs::last_write_time(path_);
-  const auto mode = fs::status(path_).permissions();
-  TIniFile ini(path_.string());
-  ini.WriteString("S", "A", "1");
-  ini.DeleteKey("S", "Nope");
-  ini.EraseSection("Nope");
-  EXPECT_EQ(fs::last_write_time(path_), before);
-  EXPECT_EQ(fs::status(path_).permissions(), mode);
-
-  TIniFile missing((dir_ / "none.ini").string());
-  missing.DeleteKey("S", "A");
-  missing.EraseSection("S");
-  EXPECT_FALSE(fs::exists(dir_ / "none.ini"));
-}
-
-TEST_F(RtlIniFile, RefusesWhatWouldBreakTheFileAndNamesTheFailure) {
-  WriteWholeFile(path_, "[S]\nA=1\n");
-  TIniFile ini(path_.string());
-  EXPECT_THROW(ini.WriteString("S", "A", "two\nlines"), EIniFileException);
-  EXPECT_THROW(ini.WriteString("S", "A=B", "x"), EIniFileException);
-  EXPECT_THROW(ini.WriteString("S]", "A", "x"), EIniFileException);
-  EXPECT_THROW(ini.WriteString("S", "", "x"), EIniFileException);
-  EXPECT_EQ(ReadWholeFile(path_), "[S]\nA=1\n");
-
-  TIniFile nowhere((dir_ / "no such folder" / "x.ini").string());
-  try {
-    nowhere.WriteString("ComPort1", "Port", "COM1");
-    FAIL() << "writing into a missing folder must fail";
-  } catch (const EIniFileException& e) {
-    const std::string message = e.what();
-    EXPECT_NE(message.find("x.ini"), std::string::npos) << message;
-    EXPECT_NE(message.find("\"Port\""), std::string::npos) << message;
-    EXPECT_NE(message.find("[ComPort1]"), std::string::npos) << message;
-    EXPECT_NE(message.find("folder does not exist"), std::string::npos) << message;
-  }
 }
 
 TEST_F(RtlIniFile, NewFileGetsOrdinaryPermissionsAndAnExistingFileKeepsItsOwn) {
@@ -296,5 +359,7 @@ TEST_F(RtlIniFile, ConcurrentWritersLoseNoValue) {
     EXPECT_EQ(ini.ReadInteger("S", "b" + std::to_string(i), -1), i);
   }
 }
+
+#endif  // !_WIN32
 
 }  // namespace

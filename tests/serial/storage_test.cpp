@@ -3,17 +3,19 @@
 #include "rtl/ini_file.h"
 #include "rtl/registry.h"
 #include "serial/serial.h"
+#include "tests/scratch.h"
 #include "tests/whole_file.h"
-#include "winapi/virtual_device.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <memory>
 #include <tuple>
-#include <unistd.h>
+
+#ifndef _WIN32
+#include "winapi/virtual_device.h"
+#endif
 
 namespace fs = std::filesystem;
 
@@ -21,6 +23,13 @@ namespace {
 
 constexpr TStoredGroup kAllGroups[] = {sgBasic, sgFlowDetails, sgBuffer, sgTimeouts, sgParityDetails, sgReceive};
 const TStoredGroups kEveryGroup{sgBasic, sgFlowDetails, sgBuffer, sgTimeouts, sgParityDetails, sgReceive};
+
+// The file as text, Windows' CR LF line ends read as LF.
+std::string IniText(const fs::path& path) {
+  std::string text = ReadWholeFile(path);
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  return text;
+}
 
 // The settings of one group, comparable as a whole.
 using GroupValues = std::vector<std::string>;
@@ -108,24 +117,22 @@ void ConfigureB(TCustomComPort& p) {
 class SerialStorage : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::current_path() / ("storage_test." + std::string(info->name()) + "." + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = FreshTestFolder("storage_test");
     ini_ = dir_ / "ports.ini";
-    ::setenv("VAZUR_REGISTRY_FILE", (dir_ / "registry").c_str(), 1);
+    registry_ = std::make_unique<PrivateRegistry>(dir_);
     a_.SetName("ComPort1");
     b_.SetName("ComPort1");
     ConfigureA(a_);
     ConfigureB(b_);
   }
   void TearDown() override {
-    ::unsetenv("VAZUR_REGISTRY_FILE");
+    registry_.reset();
     fs::remove_all(dir_);
   }
 
   fs::path dir_;
   fs::path ini_;
+  std::unique_ptr<PrivateRegistry> registry_;
   TComPort a_{nullptr};
   TComPort b_{nullptr};
 };
@@ -158,7 +165,7 @@ TEST_F(SerialStorage, AllGroupsAreWrittenInTheirFixedOrderWithTheirEncodings) {
   a_.SetStoredGroups(kEveryGroup);
   TIniFile ini(ini_.string());
   a_.StoreToIniFile(ini);
-  EXPECT_EQ(ReadWholeFile(ini_),
+  EXPECT_EQ(IniText(ini_),
             "[ComPort1]\n"
             "Port=COM12\n"
             "BaudRate=Custom\n"
@@ -201,7 +208,7 @@ TEST_F(SerialStorage, DefaultGroupsStoreOnlyTheSevenBasicValues) {
   EXPECT_EQ(port.StoredGroups(), TStoredGroups{sgBasic});
   TIniFile ini(ini_.string());
   port.StoreToIniFile(ini);
-  EXPECT_EQ(ReadWholeFile(ini_),
+  EXPECT_EQ(IniText(ini_),
             "[ComPort1]\nPort=COM1\nBaudRate=9600\nStopBits=1\nDataBits=8\nParity=None\nFlowControl=None\n");
 
   // The custom rate joins them only while it is the one in use.
@@ -333,6 +340,9 @@ TEST_F(SerialStorage, RegistryTextMissingReadsAsEmptyAndGoesThroughTheParser) {
   EXPECT_EQ(b_.StopBits(), sbOne5StopBits);
 }
 
+// Against the virtual test device, which only the POSIX layer has.
+#ifndef _WIN32
+
 class SerialStorageOpenPort : public SerialStorage {
  protected:
   void SetUp() override {
@@ -411,6 +421,8 @@ TEST_F(SerialStorageOpenPort, DeviceRefusingALoadedSettingStopsTheLoadWithItsOwn
   EXPECT_EQ(port_.BaudRate(), br19200) << "the refused value stays stored";
   EXPECT_EQ(port_.StopBits(), sbOneStopBit) << "loading stopped at the refusal";
 }
+
+#endif  // !_WIN32
 
 TEST_F(SerialStorage, WrappersReportStoreFailuresAsCodes16And17) {
   const auto codeAndMessage = [](auto&& f) {
