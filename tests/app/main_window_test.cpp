@@ -2,6 +2,7 @@
 // and the application's general error report.
 #include "app/app_state.h"
 #include "app/main_window.h"
+#include "app/memo.h"
 #include "rtl/error_report.h"
 #include "rtl/thread.h"
 #include "serial/serial.h"
@@ -12,7 +13,6 @@
 
 #include <QLabel>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
@@ -108,11 +108,11 @@ TEST_F(AppMainWindow, HasItsControlsAndCaptions) {
 
   const QFontMetrics memoFont(f.Memo1->font());  // every letter as wide as the next
   EXPECT_EQ(memoFont.horizontalAdvance(QLatin1Char('i')), memoFont.horizontalAdvance(QLatin1Char('W')));
-  EXPECT_EQ(f.Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
+  EXPECT_EQ(f.Memo1->wrapMode(), QsciScintilla::WrapNone);
   EXPECT_EQ(f.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   EXPECT_EQ(f.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
   EXPECT_FALSE(f.Memo1->isReadOnly());
-  EXPECT_TRUE(f.Memo1->toPlainText().isEmpty());
+  EXPECT_TRUE(f.Memo1->text().isEmpty());
   EXPECT_EQ(f.StatusBar1, f.statusBar());
   EXPECT_EQ(f.StatusBar1Panel0->parentWidget(), f.StatusBar1);
   EXPECT_TRUE(f.StatusBar1Panel0->text().isEmpty());
