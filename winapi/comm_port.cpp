@@ -396,7 +396,9 @@ void CommPort::ServiceWrites(Clock::time_point now) {
     Complete(*done, ERROR_SUCCESS);
   }
   if (writes_.empty() && txPendingEmpty_) {
-    if (!drainSeen_ && backend_->OutputQueued() > 0 && backend_->RequestDrainNotice()) return;  // OnDrained follows
+    // Asked only where the queue shows: the query costs as much as the write.
+    if (!drainSeen_ && backend_->SeesOutputQueue() && backend_->OutputQueued() > 0 && backend_->RequestDrainNotice())
+      return;  // OnDrained follows
     txPendingEmpty_ = false;
     completedUndrained_ = false;
     if (rtsToggleOn_) {
