@@ -214,7 +214,9 @@ BOOL CommPort::StartOp(std::unique_ptr<Op> op, DWORD* transferred, std::unique_l
   if (synchronous) return Synchronous(local, transferred, lock);
   const ULONG_PTR status = LoadStatus(ov);
   if (status == kPending) {
-    Wake();  // the service thread takes up the new deadline
+    // The service thread takes up a read's deadline or a write's wait for
+    // room; a wait for events needs nothing of it.
+    if (kind != Op::kWait) Wake();
     if (transferred) *transferred = 0;
     return Fail(ERROR_IO_PENDING);
   }
@@ -499,8 +501,9 @@ void CommPort::ReceiveMarked(const uint8_t* data, size_t size) {
   if (errors) AddErrors(errors, true);
 }
 
-void CommPort::ReadFromDevice() {
+size_t CommPort::ReadFromDevice() {
   uint8_t buffer[4096];
+  size_t total = 0;
   for (int round = 0; round < 16 && !lost_; ++round) {
     // A full queue holds reading back rather than dropping bytes: the
     // kernel's own buffer keeps them (and a pseudo-terminal's writer waits),
@@ -514,6 +517,7 @@ void CommPort::ReadFromDevice() {
       break;
     }
     if (n == 0) break;
+    total += static_cast<size_t>(n);
     if (backend_->MarksErrors())
       ReceiveMarked(buffer, static_cast<size_t>(n));
     else
@@ -522,6 +526,14 @@ void CommPort::ReadFromDevice() {
   }
   DWORD counted = 0;
   if (!lost_ && backend_->ErrorCounters(&counted) && counted) AddErrors(counted, true);
+  return total;
+}
+
+CommPort::Clock::duration CommPort::HoldTime() const {
+  // 128 characters of 10 bits at the line's speed, within 1 and 250 ms.
+  const double baud = dcb_.BaudRate > 0 ? dcb_.BaudRate : 9600;
+  const double ms = std::clamp(128.0 * 10.0 * 1000.0 / baud, 1.0, 250.0);
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms));
 }
 
 void CommPort::Raise(DWORD evMask) {
@@ -726,6 +738,9 @@ BOOL CommPort::WaitEvent(DWORD* mask, OVERLAPPED* ov) {
 BOOL CommPort::ClearError(DWORD* errors, COMSTAT* stat) {
   std::unique_lock<std::mutex> lock(mu_);
   if (!Begin(lock, "ClearCommError")) return FALSE;
+  // Bytes that reached the device during a hold count as received (asked
+  // right after the batch that started the hold, there is nothing yet).
+  if (rxHold_ && !lost_ && backend_->Fd() >= 0 && Clock::now() >= rxHoldStart_ + kHoldQueryAfter) ReadFromDevice();
   // After a loss, what was received before it can still be collected.
   if (lost_ && rxUsed_ == 0 && errors_ == 0) return Fail(lost_);
   if (errors) *errors = errors_;
@@ -799,6 +814,7 @@ std::optional<CommPort::Clock::time_point> CommPort::NextDeadline() const {
     consider(writes_.front()->total);
     consider(writeRetry_);
   }
+  if (reads_.empty()) consider(rxHold_);
   return next;
 }
 
@@ -807,8 +823,10 @@ void CommPort::ServiceLoop() {
   while (!stopping_) {
     const int fd = lost_ ? -1 : backend_->Fd();
     pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd, 0, 0}};
+    if (rxHold_ && (!reads_.empty() || Clock::now() >= *rxHold_)) rxHold_.reset();
     if (fd >= 0) {
-      if (rxUsed_ < rx_.size()) fds[1].events |= POLLIN;
+      // A hang-up is reported during a hold all the same.
+      if (rxUsed_ < rx_.size() && !rxHold_) fds[1].events |= POLLIN;
       if (!writes_.empty() && !OutputHeld() && (!writeRetry_ || Clock::now() >= *writeRetry_))
         fds[1].events |= POLLOUT;
     }
@@ -833,7 +851,13 @@ void CommPort::ServiceLoop() {
     }
     if (fd >= 0 && !lost_ && ready > 0 && fds[1].revents) {
       const short re = fds[1].revents;
-      if (re & (POLLIN | POLLHUP | POLLERR)) ReadFromDevice();
+      if (re & (POLLIN | POLLHUP | POLLERR)) {
+        const size_t got = ReadFromDevice();
+        if (got > 0 && got < kHoldBelowBytes && reads_.empty()) {
+          rxHoldStart_ = Clock::now();
+          rxHold_ = rxHoldStart_ + HoldTime();
+        }
+      }
       // A hung-up tty stays readable-with-hangup for good: stop polling it.
       if (!lost_ && (re & (POLLHUP | POLLERR | POLLNVAL))) MarkLost(ERROR_DEVICE_NOT_CONNECTED);
     }

@@ -124,7 +124,9 @@ class CommPort : public KernelObject {
   void ServiceWrites(Clock::time_point now);
   void Receive(const uint8_t* data, size_t size);
   void ReceiveMarked(const uint8_t* data, size_t size);
-  void ReadFromDevice();
+  // Takes what the device has; the number of bytes.
+  size_t ReadFromDevice();
+  Clock::duration HoldTime() const;
   void Raise(DWORD evMask);
   void AddErrors(DWORD ceBits, bool raiseEvent);
   void MarkLost(DWORD error);
@@ -172,6 +174,15 @@ class CommPort : public KernelObject {
   std::optional<Clock::time_point> writeRetry_;
   int writeBackoffMs_ = 5;
   bool rtsToggleOn_ = false;
+  // Like a UART's receive FIFO or a USB adapter's latency timer: after a
+  // small batch the device is left alone for a few characters' time, so
+  // that the bytes gather and one EV_RXCHAR covers many. A read waiting for
+  // bytes ends the hold, a status query takes what has come meanwhile, and
+  // a large batch (a fast line) is followed by no hold at all.
+  std::optional<Clock::time_point> rxHold_;
+  Clock::time_point rxHoldStart_;
+  static constexpr size_t kHoldBelowBytes = 4096;
+  static constexpr std::chrono::milliseconds kHoldQueryAfter{1};
 };
 
 // Maps errno of a transfer or ioctl on an open device to a Windows error.
