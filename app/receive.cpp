@@ -46,8 +46,9 @@ constexpr std::string_view kEndMark = "77";
 constexpr int32_t kReadSlice = 64 * 1024;
 
 // New lines and the count reach the screen together at most this often:
-// a line or thousands, the pane and the label are drawn once.
-constexpr int kShowIntervalMs = 50;
+// a line or thousands, the pane and the label are drawn once. (Each drawing
+// of the pane's scroll bar alone has the toolkit wake helper threads.)
+constexpr qint64 kShowIntervalMs = 100;
 
 // A long run of waiting bytes lets the window answer this often.
 constexpr qint64 kLiveIntervalMs = 20;
@@ -57,6 +58,7 @@ constexpr qint64 kLiveIntervalMs = 20;
 std::string PendingLines;
 constexpr size_t kPendingBytes = 256 * 1024;
 QPointer<QTimer> ShowTimer;
+QElapsedTimer SinceShown;
 
 // "Data jsou přijata" is said once a dump, and only when the data really
 // ended with the mark: exchange RAM is full of the byte pair "77".
@@ -124,6 +126,7 @@ void WatchTail(TForm1& form) {
 // the label.
 void ShowTakenLines(TForm1& form) {
   if (ShowTimer) ShowTimer->stop();
+  SinceShown.start();
   if (!PendingLines.empty()) {
     form.Memo1->AppendLines(PendingLines);
     PendingLines.clear();
@@ -136,16 +139,17 @@ void ShowTakenLines(TForm1& form) {
   }
 }
 
-// Shows what was taken once the interval is up (the first line of a quiet
-// spell goes up at most that late).
+// Shows what was taken as soon as the interval since the last showing is
+// up: a line of a quiet spell at once, a stream ten times a second.
 void ShowSoon(TForm1& form) {
   if (!ShowTimer) {
     ShowTimer = new QTimer(&form);
     ShowTimer->setSingleShot(true);
-    ShowTimer->setInterval(kShowIntervalMs);
     QObject::connect(ShowTimer, &QTimer::timeout, &form, [&form] { Guarded([&form] { ShowTakenLines(form); }); });
   }
-  if (!ShowTimer->isActive()) ShowTimer->start();
+  if (ShowTimer->isActive()) return;
+  const qint64 since = SinceShown.isValid() ? SinceShown.elapsed() : kShowIntervalMs;
+  ShowTimer->start(static_cast<int>(std::max<qint64>(0, kShowIntervalMs - since)));
 }
 
 // The save dialog lives as long as the main window, so that it proposes the
