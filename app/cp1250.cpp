@@ -102,18 +102,17 @@ const Utf8Table& Utf8() {
 
 void AppendCp1250AsUtf8(std::string& out, std::string_view bytes) {
   const Utf8Table& table = Utf8();
-  const size_t start = out.size();
-  out.resize(start + bytes.size() * 3);
-  char* o = out.data() + start;
-  for (unsigned char b : bytes) {
-    if (b - 1u < 0x7Fu) {  // ASCII but NUL
-      *o++ = static_cast<char>(b);
-      continue;
-    }
-    const auto& form = table.bytes[b];
-    for (uint8_t i = 0; i < table.size[b]; ++i) *o++ = form[i];
+  const size_t n = bytes.size();
+  for (size_t i = 0; i < n;) {
+    // Runs of ASCII (but NUL) are the same bytes in UTF-8.
+    size_t end = i;
+    while (end < n && static_cast<unsigned char>(bytes[end]) - 1u < 0x7Fu) ++end;
+    out.append(bytes.data() + i, end - i);
+    if (end == n) break;
+    const auto b = static_cast<unsigned char>(bytes[end]);
+    out.append(table.bytes[b].data(), table.size[b]);
+    i = end + 1;
   }
-  out.resize(static_cast<size_t>(o - out.data()));
 }
 
 size_t Cp1250Utf8Size(std::string_view bytes) {

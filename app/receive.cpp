@@ -273,8 +273,8 @@ void TForm1::ComPort1RxChar(TObject* Sender, int32_t Count) {
   // come in meanwhile: the event thread waits for this handler.
   QElapsedTimer sinceLive;
   sinceLive.start();
+  static std::string received;  // one slice, kept for the next
   for (int32_t left = Count; left > 0;) {
-    std::string received;
     const int32_t read = ComPort1->ReadText(received, std::min(left, kReadSlice));
     if (read <= 0) break;
     left -= read;

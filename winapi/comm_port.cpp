@@ -440,17 +440,33 @@ void CommPort::Receive(const uint8_t* data, size_t size) {
   }
   DWORD raised = 0;
   bool overflow = false;
-  for (size_t i = 0; i < size; ++i) {
-    const uint8_t c = data[i];
-    if (dcb_.fNull && c == 0) continue;
-    if (rxUsed_ == rx_.size()) {
-      overflow = true;
-      continue;
+  if (!dcb_.fNull) {
+    // Whole runs into the ring, at most two copies.
+    const size_t take = std::min(size, rx_.size() - rxUsed_);
+    overflow = take < size;
+    size_t tail = (rxHead_ + rxUsed_) % rx_.size();
+    for (size_t done = 0; done < take;) {
+      const size_t run = std::min(take - done, rx_.size() - tail);
+      std::memcpy(rx_.data() + tail, data + done, run);
+      done += run;
+      tail = (tail + run) % rx_.size();
     }
-    rx_[(rxHead_ + rxUsed_) % rx_.size()] = c;
-    ++rxUsed_;
-    raised |= EV_RXCHAR;
-    if (c == static_cast<uint8_t>(dcb_.EvtChar)) raised |= EV_RXFLAG;
+    rxUsed_ += take;
+    if (take > 0) raised |= EV_RXCHAR;
+    if (std::memchr(data, static_cast<uint8_t>(dcb_.EvtChar), take)) raised |= EV_RXFLAG;
+  } else {
+    for (size_t i = 0; i < size; ++i) {
+      const uint8_t c = data[i];
+      if (c == 0) continue;
+      if (rxUsed_ == rx_.size()) {
+        overflow = true;
+        continue;
+      }
+      rx_[(rxHead_ + rxUsed_) % rx_.size()] = c;
+      ++rxUsed_;
+      raised |= EV_RXCHAR;
+      if (c == static_cast<uint8_t>(dcb_.EvtChar)) raised |= EV_RXFLAG;
+    }
   }
   if (!rx80Raised_ && rxUsed_ * 5 >= rx_.size() * 4) {
     rx80Raised_ = true;
@@ -527,6 +543,33 @@ size_t CommPort::ReadFromDevice() {
   DWORD counted = 0;
   if (!lost_ && backend_->ErrorCounters(&counted) && counted) AddErrors(counted, true);
   return total;
+}
+
+void CommPort::GatherAfter(size_t got) {
+  const auto now = Clock::now();
+  // The line's rate as it comes (a pseudo-terminal's speed setting says
+  // nothing), measured over a tenth of a second at least, afresh after a
+  // quiet second.
+  if (rxRateStart_ == Clock::time_point{} || now - rxRateStart_ > std::chrono::seconds(1)) {
+    rxRateStart_ = now;
+    rxRateBytes_ = got;
+    rxRate_ = 0;
+    return;
+  }
+  rxRateBytes_ += got;
+  const double seconds = std::chrono::duration<double>(now - rxRateStart_).count();
+  if (seconds >= 0.1) {
+    rxRate_ = static_cast<double>(rxRateBytes_) / seconds;
+    rxRateStart_ = now;
+    rxRateBytes_ = 0;
+  }
+  if (rxRate_ <= 0 || got >= kHoldBelowBytes || !reads_.empty()) return;
+  // A fast line would fill the device's buffer: no longer than a kilobyte takes.
+  const auto kilobyte = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1024.0 / rxRate_));
+  const auto hold = std::min(HoldTime(), kilobyte);
+  if (hold < std::chrono::milliseconds(1)) return;
+  rxHoldStart_ = now;
+  rxHold_ = now + hold;
 }
 
 CommPort::Clock::duration CommPort::HoldTime() const {
@@ -853,10 +896,7 @@ void CommPort::ServiceLoop() {
       const short re = fds[1].revents;
       if (re & (POLLIN | POLLHUP | POLLERR)) {
         const size_t got = ReadFromDevice();
-        if (got > 0 && got < kHoldBelowBytes && reads_.empty()) {
-          rxHoldStart_ = Clock::now();
-          rxHold_ = rxHoldStart_ + HoldTime();
-        }
+        if (got > 0) GatherAfter(got);
       }
       // A hung-up tty stays readable-with-hangup for good: stop polling it.
       if (!lost_ && (re & (POLLHUP | POLLERR | POLLNVAL))) MarkLost(ERROR_DEVICE_NOT_CONNECTED);

@@ -127,6 +127,8 @@ class CommPort : public KernelObject {
   // Takes what the device has; the number of bytes.
   size_t ReadFromDevice();
   Clock::duration HoldTime() const;
+  // After `got` bytes came from the device: whether to let more gather.
+  void GatherAfter(size_t got);
   void Raise(DWORD evMask);
   void AddErrors(DWORD ceBits, bool raiseEvent);
   void MarkLost(DWORD error);
@@ -178,9 +180,12 @@ class CommPort : public KernelObject {
   // small batch the device is left alone for a few characters' time, so
   // that the bytes gather and one EV_RXCHAR covers many. A read waiting for
   // bytes ends the hold, a status query takes what has come meanwhile, and
-  // a large batch (a fast line) is followed by no hold at all.
+  // a large batch or a fast line is followed by no hold at all.
   std::optional<Clock::time_point> rxHold_;
   Clock::time_point rxHoldStart_;
+  Clock::time_point rxRateStart_;
+  size_t rxRateBytes_ = 0;
+  double rxRate_ = 0;  // bytes a second, 0 while not known
   static constexpr size_t kHoldBelowBytes = 4096;
   static constexpr std::chrono::milliseconds kHoldQueryAfter{1};
 };
