@@ -4,6 +4,8 @@
 // 100 kB dump shown in Memo1, a directory of 10,000 dump files, the file
 // pane following 1,000 new files written beside it.
 //   app_bench [paced] [idle] [load] [list] [watch]   (all when none is named)
+// VAZUR_BENCH_BAUD=1200 runs one speed only, VAZUR_BENCH_PACED_SECONDS=5
+// shortens each reception (10 s of line time by default).
 // Figures as key=value lines; bench/run_all.sh makes the table.
 #include "app/app_state.h"
 #include "app/application.h"
@@ -66,13 +68,17 @@ void Paced(unsigned baud, double seconds) {
     PrintText(key + "_plain_equal", plain.equal ? "yes" : "no");
     Print(key + "_plain_seconds", plain.seconds);
     Print(key + "_plain_cpu_percent", 100.0 * plain.cpuSeconds / plain.seconds, 3);
+    Print(key + "_plain_wakes_per_s", static_cast<double>(plain.sleeps) / plain.seconds, 0);
   }
 
   auto* form = new TForm1;
   form->show();
+  // The technician sets the exchange's speed.
+  form->ComPort1->SetBaudRate(baud == 1200 ? br1200 : baud == 9600 ? br9600 : br115200);
   QCoreApplication::processEvents();
   const int expected = static_cast<int>(lines.size()) + 1;  // and the "77" line
   double start = 0, end = 0, cpuStart = 0, cpuEnd = 0;
+  long sleepsStart = 0, sleepsEnd = 0;
   bool timedOut = false;
 
   DialogAnswerer answers;
@@ -88,6 +94,7 @@ void Paced(unsigned baud, double seconds) {
       if (end == 0 && ReceivedCount >= expected) {
         end = Now();
         cpuEnd = CpuSeconds();
+        sleepsEnd = Sleeps();
       }
       if (!late && (end == 0 || QApplication::activeModalWidget() != dialog)) return;
       timedOut = late;
@@ -97,6 +104,7 @@ void Paced(unsigned baud, double seconds) {
     poll->start(250);
     sim.WaitFor("open");  // the exchange has seen the port open
     cpuStart = CpuSeconds();
+    sleepsStart = Sleeps();
     start = Now();
     sim.Command("dump");
   });
@@ -107,6 +115,7 @@ void Paced(unsigned baud, double seconds) {
   Print(key + "_line_seconds", lineSeconds);
   Print(key + "_seconds", end - start);
   Print(key + "_cpu_percent", 100.0 * (cpuEnd - cpuStart) / (end - start), 3);
+  Print(key + "_wakes_per_s", static_cast<double>(sleepsEnd - sleepsStart) / (end - start), 0);
   form->ComPort1->Close();
   delete form;
 }
@@ -299,9 +308,12 @@ int main(int argc, char** argv) {
   try {
     if (wanted("paced")) {
       // About ten seconds of line time at each speed.
-      Paced(1200, 10);
-      Paced(9600, 10);
-      Paced(115200, 10);
+      const double seconds = qEnvironmentVariableIsSet("VAZUR_BENCH_PACED_SECONDS")
+                                 ? qEnvironmentVariable("VAZUR_BENCH_PACED_SECONDS").toDouble()
+                                 : 10;
+      for (const char* baud : {"1200", "9600", "115200"})
+        if (!qEnvironmentVariableIsSet("VAZUR_BENCH_BAUD") || qEnvironmentVariable("VAZUR_BENCH_BAUD") == baud)
+          Paced(static_cast<unsigned>(std::atoi(baud)), seconds);
     }
     if (wanted("idle")) Idle();
     if (wanted("load")) Load();

@@ -66,6 +66,14 @@ inline double CpuSeconds() {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// Times this process's threads went to sleep waiting (voluntary context
+// switches): each is a wake-up later.
+inline long Sleeps() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_nvcsw;
+}
+
 // From /proc/self/status: "VmRSS" or "VmHWM" (peak) in KiB.
 inline long StatusKiB(const char* key) {
   std::ifstream in("/proc/self/status");
@@ -190,6 +198,7 @@ inline int OpenRaw(const std::string& path) {
 struct PlainRun {
   double seconds = 0;
   double cpuSeconds = 0;
+  long sleeps = 0;
   double peakKiB = 0;
   bool equal = false;
 };
@@ -203,6 +212,7 @@ PlainRun PlainRead(int fd, const std::string& expected, Start start) {
   got.reserve(expected.size());
   std::vector<char> chunk(1 << 16);
   const double cpu = CpuSeconds();
+  const long sleeps = Sleeps();
   const double begin = Now();
   start();
   while (got.size() < expected.size()) {
@@ -213,6 +223,7 @@ PlainRun PlainRead(int fd, const std::string& expected, Start start) {
   }
   run.seconds = Now() - begin;
   run.cpuSeconds = CpuSeconds() - cpu;
+  run.sleeps = Sleeps() - sleeps;
   run.peakKiB = static_cast<double>(StatusKiB("VmHWM") - before);
   run.equal = got == expected;
   return run;

@@ -25,7 +25,10 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <iostream>
+#include <thread>
 
 using namespace bench;
 
@@ -33,35 +36,39 @@ namespace {
 
 constexpr double kMiB = 1024.0 * 1024.0;
 
-// The longest the event loop went without running a 5 ms timer: how long the
-// window could not answer the user.
+// How long the window could not answer: every 5 ms another thread posts a
+// call to the main thread, as the window system posts the user's input;
+// the longest a call waited is kept. (A timer would not do: the toolkit
+// lets timers wait while posted events keep coming.)
 class Stall {
  public:
-  Stall() {
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      const qint64 now = clock_.elapsed();
-      worst_ = std::max(worst_, now - last_);
-      last_ = now;
+  ~Stall() { Stop(); }
+  void Start() {
+    worst_ = 0;
+    running_ = true;
+    pinger_ = std::thread([this] {
+      while (running_) {
+        const auto posted = std::chrono::steady_clock::now();
+        QMetaObject::invokeMethod(qApp, [this, posted] {
+          const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - posted);
+          worst_ = std::max<qint64>(worst_, waited.count());
+        }, Qt::QueuedConnection);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
     });
   }
-  void Start() {
-    clock_.start();
-    last_ = 0;
-    worst_ = 0;
-    timer_.start(5);
-  }
-  // Stops measuring; the worst gap so far is kept.
+  // Stops measuring; the worst wait so far is kept.
   void Stop() {
-    const qint64 now = clock_.elapsed();
-    worst_ = std::max(worst_, now - last_);
-    timer_.stop();
+    if (!pinger_.joinable()) return;
+    running_ = false;
+    pinger_.join();
+    QCoreApplication::sendPostedEvents();  // the calls still on their way count too
   }
   qint64 WorstMs() const { return worst_; }
 
  private:
-  QTimer timer_;
-  QElapsedTimer clock_;
-  qint64 last_ = 0;
+  std::thread pinger_;
+  std::atomic<bool> running_{false};
   qint64 worst_ = 0;
 };
 

@@ -71,7 +71,8 @@ awk -F= '
       if (!has(k "_seconds")) continue
       goal = bauds[i] == 115200 ? "<= 3x" : (bauds[i] == 1200 ? "< 0.5 %" : "")
       pair("receive at " bauds[i] " Bd, CPU of one core", k "_cpu_percent", k "_plain_cpu_percent", " %", 2, goal,
-           "kept up, count exact: " yes(k "_lines_ok") sprintf("; %.1f s of line time", v[k "_line_seconds"]))
+           "kept up, count exact: " yes(k "_lines_ok") sprintf("; %.1f s of line time", v[k "_line_seconds"]) \
+           "; wake-ups/s " f(k "_wakes_per_s", 0) " vs " f(k "_plain_wakes_per_s", 0))
     }
     if (has("load_seconds")) {
       pair("show a " f("load_mib", 1) " MiB dump in Memo1", "load_seconds", "load_plain_seconds", " s", 3, "< 0.5 s",

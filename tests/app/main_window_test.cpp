@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QScrollBar>
 #include <QSplitter>
@@ -21,6 +22,7 @@
 #include <QToolButton>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 class AppMainWindow : public ::testing::Test {
@@ -121,6 +123,33 @@ TEST_F(AppMainWindow, HasItsControlsAndCaptions) {
   EXPECT_FALSE(Receiving);
   EXPECT_EQ(ReceivedCount, 0);
   EXPECT_FALSE(Sending);
+}
+
+// Memo1 follows new lines while its view is at the end and stays where the
+// user scrolled to otherwise; long lines run off to the right with no
+// horizontal bar; its context menu speaks Czech.
+TEST_F(AppMainWindow, TheTextPaneFollowsNewLinesOnlyAtTheEnd) {
+  TMemo& memo = *form_->Memo1;
+  std::string lines;
+  for (int i = 0; i < 300; ++i) lines += "7700: 12 34 56 78 9A BC DE F0 12 34 56 78 9A BC DE F0 ;" + std::string(200, 'x') + "\n";
+  memo.AppendLines(lines);
+  QCoreApplication::processEvents();
+  const long shown = memo.SendScintilla(QsciScintillaBase::SCI_LINESONSCREEN);
+  EXPECT_GE(memo.SendScintilla(QsciScintillaBase::SCI_GETFIRSTVISIBLELINE) + shown, 300) << "the last line is in view";
+  EXPECT_TRUE(memo.verticalScrollBar()->isVisible());
+  EXPECT_FALSE(memo.horizontalScrollBar()->isVisible());
+
+  memo.SendScintilla(QsciScintillaBase::SCI_SETFIRSTVISIBLELINE, 10UL);
+  memo.AppendLines("7710: 00\n");
+  QCoreApplication::processEvents();
+  EXPECT_EQ(memo.SendScintilla(QsciScintillaBase::SCI_GETFIRSTVISIBLELINE), 10) << "scrolled back, the view stays";
+  EXPECT_EQ(memo.LineCount(), 301);
+
+  std::unique_ptr<QMenu> menu(memo.createStandardContextMenu());
+  ASSERT_NE(menu, nullptr);
+  QStringList items;
+  for (QAction* action : menu->actions()) items << action->text().remove(QLatin1Char('&'));
+  EXPECT_TRUE(items.contains(QStringLiteral("Vložit"))) << items.join(QLatin1Char('|')).toStdString();
 }
 
 TEST_F(AppMainWindow, OwnsComPort1ClosedWithTheExchangesSettings) {
