@@ -298,6 +298,7 @@ void CommPort::ServiceReads(Clock::time_point now) {
       std::memcpy(op.readBuffer + op.done + first, rx_.data(), take - first);
       rxHead_ = (rxHead_ + take) % rx_.size();
       rxUsed_ -= take;
+      if (rxUsed_ == 0) rxHead_ = 0;
       op.done += static_cast<DWORD>(take);
       if (intervalOn) op.interval = now + std::chrono::milliseconds(t.ReadIntervalTimeout);
       if (rxUsed_ * 5 < rx_.size() * 4) rx80Raised_ = false;
@@ -663,7 +664,7 @@ BOOL CommPort::Setup(DWORD inQueue, DWORD outQueue) {
   if (inQueue > kMaxQueue || outQueue > kMaxQueue) return Fail(ERROR_INVALID_PARAMETER);
   if (inQueue == 0 || inQueue == rx_.size()) return TRUE;
   // The queue takes the new size; queued bytes are kept.
-  std::vector<uint8_t> fresh(std::max<size_t>(inQueue, rxUsed_));
+  decltype(rx_) fresh(std::max<size_t>(inQueue, rxUsed_));
   for (size_t i = 0; i < rxUsed_; ++i) fresh[i] = rx_[(rxHead_ + i) % rx_.size()];
   rx_.swap(fresh);
   rxHead_ = 0;

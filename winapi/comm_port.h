@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace winapi {
@@ -153,7 +154,28 @@ class CommPort : public KernelObject {
   DWORD errors_ = 0;
   bool abortedByError_ = false;
 
-  std::vector<uint8_t> rx_;  // ring buffer
+  // Its bytes are not cleared when made: a large queue takes memory only
+  // as far as it fills, as the ring starts over at its front whenever it
+  // runs empty.
+  template <typename T>
+  struct Uncleared : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+      using other = Uncleared<U>;
+    };
+    Uncleared() = default;
+    template <typename U>
+    Uncleared(const Uncleared<U>&) noexcept {}
+    template <typename U>
+    void construct(U* p) noexcept {
+      ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+  };
+  std::vector<uint8_t, Uncleared<uint8_t>> rx_;  // ring buffer
   size_t rxHead_ = 0;
   size_t rxUsed_ = 0;
   bool rx80Raised_ = false;
