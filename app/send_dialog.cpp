@@ -22,11 +22,11 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <thread>
 
 namespace {
 
 constexpr qint64 kEventsIntervalMs = 10;
+constexpr DWORD kWriteWaitSliceMs = 10;
 
 }  // namespace
 
@@ -112,16 +112,10 @@ int32_t TForm2::WriteLine(const std::string& bytes, TAsyncTransfer* transfer, in
   port.WriteTextAsync(bytes, transfer);
   const HANDLE done = transfer->Overlapped.hEvent;
   if (WaitForSingleObject(done, 0) != WAIT_OBJECT_0) {
-    // The line takes the line's time to leave a UART: the window stays live
-    // meanwhile, and a helper waits for the write to complete.
+    // The line takes the line's time to leave a UART: the window answers
+    // meanwhile, between short waits for the write to complete.
     ShowProgress(handled);
-    QEventLoop loop;
-    std::thread waiter([done, &loop] {
-      WaitForSingleObject(done, INFINITE);
-      QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec();
-    waiter.join();
+    while (WaitForSingleObject(done, kWriteWaitSliceMs) == WAIT_TIMEOUT) QCoreApplication::processEvents();
   }
   return port.WaitForTransfer(transfer);
 }
