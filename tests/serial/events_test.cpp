@@ -246,16 +246,23 @@ TEST_P(SerialEventsTest, LostDeviceIsPacedReportedAndClosable) {
 TEST_P(SerialEventsTest, LostDeviceGoesToItsOwnHandlerOnce) {
   ReportCapture reports(&loop_);
   std::vector<int32_t> codes;
+  std::mutex codesMutex;  // without hand-over the handler runs on the event thread
   bool onMain = true;
   port_.OnLineLost = [&](TObject* sender, int32_t code) {
     EXPECT_EQ(sender, &port_);
     if (std::this_thread::get_id() != mainThread_) onMain = false;
-    codes.push_back(code);
+    {
+      std::lock_guard<std::mutex> lock(codesMutex);
+      codes.push_back(code);
+    }
     loop_.Notify();
   };
   port_.Open();
   device_->Unplug();
-  ASSERT_TRUE(loop_.Pump([&] { return !codes.empty(); }));
+  ASSERT_TRUE(loop_.Pump([&] {
+    std::lock_guard<std::mutex> lock(codesMutex);
+    return !codes.empty();
+  }));
   try {
     port_.Close();
   } catch (const EComPort&) {
