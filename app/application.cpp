@@ -27,12 +27,18 @@ void ReportFromAnyThread(const std::string& message) {
 
 }  // namespace
 
+QString PaneTexts::translate(const char* context, const char* sourceText, const char* disambiguation, int n) const {
+  if (qstrcmp(context, "QsciScintilla") != 0) return {};
+  return QCoreApplication::translate("QWidgetTextControl", sourceText, disambiguation, n);
+}
+
 VazurApplication::VazurApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(ApplicationTitle());
   setApplicationDisplayName(ApplicationTitle());
   setApplicationVersion(QStringLiteral(VAZUR_VERSION));
-  if (toolkitCzech_.load(QStringLiteral("qtbase_cs"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-    installTranslator(&toolkitCzech_);
+  const QString translations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  if (toolkitCzech_.load(QStringLiteral("qtbase_cs"), translations)) installTranslator(&toolkitCzech_);
+  installTranslator(&paneTexts_);
   SetMainThread();
   SetErrorReportHook(ReportFromAnyThread);
   InstallPortSettingsDialog();

@@ -4,6 +4,14 @@
 #include <QApplication>
 #include <QTranslator>
 
+// The text pane's context menu (Undo, Cut, Paste, ...) in the words of the
+// toolkit's own text fields, which the toolkit's translation has.
+class PaneTexts : public QTranslator {
+ public:
+  QString translate(const char* context, const char* sourceText, const char* disambiguation, int n) const override;
+  bool isEmpty() const override { return false; }
+};
+
 class VazurApplication : public QApplication {
   Q_OBJECT
 
@@ -18,6 +26,8 @@ class VazurApplication : public QApplication {
   bool notify(QObject* receiver, QEvent* event) override;
 
  private:
-  // Czech texts for the toolkit's own dialogs (the save dialog's columns).
+  // Czech texts for the toolkit's own dialogs (the save dialog's columns)
+  // and, through them, for the text pane's context menu.
   QTranslator toolkitCzech_;
+  PaneTexts paneTexts_;
 };

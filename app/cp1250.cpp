@@ -56,12 +56,101 @@ QString DecodeCp1250(std::string_view bytes) {
   return text;
 }
 
-std::optional<uint8_t> EncodeCp1250Char(char16_t ch) {
-  if (ch == kNulSymbol) return uint8_t{0};
-  if (ch >= ReverseTable::kSize) return std::nullopt;
-  const int16_t b = Reverse().byteOf[ch];
+std::optional<uint8_t> EncodeCp1250Char(char16_t ch) { return EncodeCp1250Code(ch); }
+
+std::optional<uint8_t> EncodeCp1250Code(char32_t code) {
+  if (code == kNulSymbol) return uint8_t{0};
+  if (code >= ReverseTable::kSize) return std::nullopt;
+  const int16_t b = Reverse().byteOf[code];
   if (b < 0) return std::nullopt;
   return static_cast<uint8_t>(b);
+}
+
+namespace {
+
+// Each byte's UTF-8 form, at most three bytes.
+struct Utf8Table {
+  std::array<std::array<char, 3>, 256> bytes{};
+  std::array<uint8_t, 256> size{};
+  Utf8Table() {
+    for (int b = 0; b < 256; ++b) {
+      const char32_t c = b == 0 ? kNulSymbol : kCp1250ToUnicode[b];
+      auto& out = bytes[b];
+      if (c < 0x80) {
+        out[0] = static_cast<char>(c);
+        size[b] = 1;
+      } else if (c < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (c >> 6));
+        out[1] = static_cast<char>(0x80 | (c & 0x3F));
+        size[b] = 2;
+      } else {
+        out[0] = static_cast<char>(0xE0 | (c >> 12));
+        out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (c & 0x3F));
+        size[b] = 3;
+      }
+    }
+  }
+};
+
+const Utf8Table& Utf8() {
+  static const Utf8Table table;
+  return table;
+}
+
+}  // namespace
+
+void AppendCp1250AsUtf8(std::string& out, std::string_view bytes) {
+  const Utf8Table& table = Utf8();
+  const size_t n = bytes.size();
+  for (size_t i = 0; i < n;) {
+    // Runs of ASCII (but NUL) are the same bytes in UTF-8.
+    size_t end = i;
+    while (end < n && static_cast<unsigned char>(bytes[end]) - 1u < 0x7Fu) ++end;
+    out.append(bytes.data() + i, end - i);
+    if (end == n) break;
+    const auto b = static_cast<unsigned char>(bytes[end]);
+    out.append(table.bytes[b].data(), table.size[b]);
+    i = end + 1;
+  }
+}
+
+size_t Cp1250Utf8Size(std::string_view bytes) {
+  const Utf8Table& table = Utf8();
+  size_t size = 0;
+  for (unsigned char b : bytes) size += table.size[b];
+  return size;
+}
+
+char32_t NextCodePoint(std::string_view text, size_t& at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) {
+    ++at;
+    return lead;
+  }
+  const size_t length = lead >= 0xF0 && lead < 0xF5 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (length == 0 || (length == 3 && lead >= 0xF0) || at + length > text.size()) {
+    ++at;
+    return 0xFFFD;
+  }
+  char32_t code = lead & (0x7F >> length);
+  for (size_t i = 1; i < length; ++i) {
+    const unsigned char next = byte(at + i);
+    if ((next & 0xC0) != 0x80) {
+      ++at;
+      return 0xFFFD;
+    }
+    code = (code << 6) | (next & 0x3F);
+  }
+  // Overlong forms, surrogates and values past U+10FFFF are no characters.
+  if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
+      (code >= 0xD800 && code < 0xE000)) {
+    ++at;
+    return 0xFFFD;
+  }
+  at += length;
+  return code;
 }
 
 std::optional<std::string> EncodeCp1250(QStringView text, qsizetype* badPosition) {

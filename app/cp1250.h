@@ -27,7 +27,20 @@ QString DecodeCp1250(std::string_view bytes);
 
 // The byte for one UTF-16 unit, or nothing when the table has none.
 std::optional<uint8_t> EncodeCp1250Char(char16_t ch);
+// The byte for one code point, or nothing when the table has none.
+std::optional<uint8_t> EncodeCp1250Code(char32_t code);
 
 // Text to bytes. When a character has no byte, gives nothing and sets
 // *badPosition (if given) to its index in `text`.
 std::optional<std::string> EncodeCp1250(QStringView text, qsizetype* badPosition = nullptr);
+
+// The text pane keeps its text as UTF-8.
+
+// Appends the UTF-8 form of Windows-1250 bytes (NUL as U+2400).
+void AppendCp1250AsUtf8(std::string& out, std::string_view bytes);
+// How many bytes that form takes.
+size_t Cp1250Utf8Size(std::string_view bytes);
+
+// The code point that starts at `at` in UTF-8 text; `at` moves past it. A
+// byte that starts no valid sequence gives U+FFFD and moves one byte.
+char32_t NextCodePoint(std::string_view text, size_t& at);

@@ -1,6 +1,7 @@
 #include "app/dump_file.h"
 
 #include "app/cp1250.h"
+#include "app/dump_text.h"
 #include "rtl/classes.h"
 
 #include <QDir>
@@ -18,23 +19,46 @@
 #include <system_error>
 #endif
 
-std::optional<UnencodableChar> FindUnencodable(const QString& line, qsizetype lineIndex) {
-  for (qsizetype i = 0; i < line.size(); ++i) {
-    if (EncodeCp1250Char(line[i].unicode())) continue;
-    UnencodableChar bad;
-    bad.line = lineIndex;
-    bad.column = i;
-    const bool pair = line[i].isHighSurrogate() && i + 1 < line.size() && line[i + 1].isLowSurrogate();
-    bad.character = line.mid(i, pair ? 2 : 1);
-    return bad;
+std::optional<UnencodableChar> AppendLineBytes(std::string_view line, qsizetype lineIndex, std::string& out) {
+  // Every character gives one byte and takes at least one.
+  const size_t start = out.size();
+  out.resize(start + line.size());
+  char* o = out.data() + start;
+  qsizetype column = 0;  // in UTF-16 units
+  for (size_t i = 0; i < line.size();) {
+    const auto lead = static_cast<unsigned char>(line[i]);
+    if (lead < 0x80) {
+      *o++ = static_cast<char>(lead);
+      ++i;
+      ++column;
+      continue;
+    }
+    const char32_t code = NextCodePoint(line, i);
+    const std::optional<uint8_t> b = EncodeCp1250Code(code);
+    if (!b) {
+      out.resize(static_cast<size_t>(o - out.data()));
+      const char32_t shown = code;
+      return UnencodableChar{lineIndex, column, QString::fromUcs4(&shown, 1)};
+    }
+    *o++ = static_cast<char>(*b);
+    column += code > 0xFFFF ? 2 : 1;
   }
+  out.resize(static_cast<size_t>(o - out.data()));
   return std::nullopt;
 }
 
-std::optional<UnencodableChar> FindUnencodable(const QStringList& lines) {
-  for (qsizetype i = 0; i < lines.size(); ++i)
-    if (auto bad = FindUnencodable(lines[i], i)) return bad;
-  return std::nullopt;
+std::optional<UnencodableChar> FindUnencodable(std::string_view text) {
+  std::optional<UnencodableChar> bad;
+  qsizetype index = 0;
+  std::string scratch;
+  ForEachLine(text, [&](std::string_view line) {
+    if (!bad) {
+      scratch.clear();
+      bad = AppendLineBytes(line, index, scratch);
+    }
+    ++index;
+  });
+  return bad;
 }
 
 QString UnencodableMessage(const UnencodableChar& bad) {
@@ -46,19 +70,28 @@ QString UnencodableMessage(const UnencodableChar& bad) {
       .arg(QString::number(code, 16).toUpper().rightJustified(4, QLatin1Char('0')));
 }
 
-std::string EncodeDumpLines(const QStringList& lines) {
+void EncodeDumpText(std::string_view text, const ByteSink& write) {
+  constexpr size_t kPiece = 256 * 1024;
+  std::string piece;
+  piece.reserve(kPiece + 4096);
+  qsizetype index = 0;
+  ForEachLine(text, [&](std::string_view line) {
+    if (const std::optional<UnencodableChar> bad = AppendLineBytes(line, index, piece))
+      throw Exception((UnencodableMessage(*bad) + QStringLiteral(" Soubor nebyl uložen.")).toStdString());
+    piece += "\r\n";
+    ++index;
+    if (piece.size() >= kPiece) {
+      write(piece);
+      piece.clear();
+    }
+  });
+  if (!piece.empty()) write(piece);
+}
+
+std::string EncodeDumpText(std::string_view text) {
   std::string bytes;
-  qsizetype total = 0;
-  for (const QString& line : lines) total += line.size() + 2;
-  bytes.reserve(static_cast<size_t>(total));
-  for (qsizetype i = 0; i < lines.size(); ++i) {
-    const std::optional<std::string> encoded = EncodeCp1250(lines[i]);
-    if (!encoded)
-      throw Exception(
-          (UnencodableMessage(*FindUnencodable(lines[i], i)) + QStringLiteral(" Soubor nebyl uložen.")).toStdString());
-    bytes += *encoded;
-    bytes += "\r\n";
-  }
+  bytes.reserve(text.size() + text.size() / 16);
+  EncodeDumpText(text, [&](std::string_view piece) { bytes += piece; });
   return bytes;
 }
 
@@ -83,13 +116,15 @@ QString ResolveTarget(const QString& path) {
 
 #ifdef _WIN32
 
-void WriteFileAtomically(const QString& path, std::string_view bytes) {
+void WriteFileAtomically(const QString& path, const std::function<void(const ByteSink&)>& produce) {
   const QString target = ResolveTarget(path);
   QSaveFile file(target);
   file.setDirectWriteFallback(false);
   if (!file.open(QIODevice::WriteOnly)) Fail("Soubor %1 nelze vytvořit: %2", target, file.errorString());
-  if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
-    Fail("Do souboru %1 nelze zapsat: %2", target, file.errorString());
+  produce([&](std::string_view bytes) {
+    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
+      Fail("Do souboru %1 nelze zapsat: %2", target, file.errorString());
+  });
   if (!file.commit()) Fail("Soubor %1 nelze uložit: %2", target, file.errorString());
 }
 
@@ -119,7 +154,7 @@ mode_t NewFileMode() {
 
 }  // namespace
 
-void WriteFileAtomically(const QString& path, std::string_view bytes) {
+void WriteFileAtomically(const QString& path, const std::function<void(const ByteSink&)>& produce) {
   const QString target = ResolveTarget(path);
   const QFileInfo info(target);
   const QByteArray targetName = QFile::encodeName(target);
@@ -142,17 +177,19 @@ void WriteFileAtomically(const QString& path, std::string_view bytes) {
   temp.name = pattern;
   ::fchmod(temp.fd, mode);  // best effort: the data matters more than the mode
 
-  const char* data = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(temp.fd, data, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Fail("Do souboru %1 nelze zapsat: %2", target, SystemReason(errno));
+  produce([&](std::string_view bytes) {
+    const char* data = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+      const ssize_t n = ::write(temp.fd, data, left);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        Fail("Do souboru %1 nelze zapsat: %2", target, SystemReason(errno));
+      }
+      data += n;
+      left -= static_cast<size_t>(n);
     }
-    data += n;
-    left -= static_cast<size_t>(n);
-  }
+  });
   if (::fsync(temp.fd) != 0) Fail("Do souboru %1 nelze zapsat: %2", target, SystemReason(errno));
   const int fd = temp.fd;
   temp.fd = -1;
@@ -172,4 +209,10 @@ void WriteFileAtomically(const QString& path, std::string_view bytes) {
 
 #endif
 
-void SaveDumpFile(const QString& path, const QStringList& lines) { WriteFileAtomically(path, EncodeDumpLines(lines)); }
+void WriteFileAtomically(const QString& path, std::string_view bytes) {
+  WriteFileAtomically(path, [bytes](const ByteSink& write) { write(bytes); });
+}
+
+void SaveDumpFile(const QString& path, std::string_view text) {
+  WriteFileAtomically(path, [text](const ByteSink& write) { EncodeDumpText(text, write); });
+}

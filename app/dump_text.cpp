@@ -1,102 +1,86 @@
 #include "app/dump_text.h"
 
 #include "app/cp1250.h"
+#include "app/memo.h"
 
-#include <algorithm>
-
-#include <QKeyEvent>
-#include <QPlainTextEdit>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
+#include <vector>
 
 namespace {
 
-bool IsSeparator(QChar c) { return c == QChar::LineSeparator || c == QChar::ParagraphSeparator; }
-
-class PlainLineBreaks : public QObject {
- public:
-  using QObject::QObject;
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() != QEvent::KeyPress) return false;
-    const auto* key = static_cast<QKeyEvent*>(event);
-    if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) || !(key->modifiers() & Qt::ShiftModifier))
-      return false;
-    auto* memo = qobject_cast<QPlainTextEdit*>(watched);
-    if (!memo || memo->isReadOnly()) return false;
-    QTextCursor cursor = memo->textCursor();
-    cursor.insertBlock();
-    memo->setTextCursor(cursor);
-    memo->ensureCursorVisible();
-    return true;
-  }
-};
+// U+2028 and U+2029 in UTF-8: E2 80 A8 and E2 80 A9.
+bool IsSeparatorAt(std::string_view text, size_t at) {
+  return at + 2 < text.size() && text[at] == '\xE2' && text[at + 1] == '\x80' &&
+         (text[at + 2] == '\xA8' || text[at + 2] == '\xA9');
+}
 
 }  // namespace
 
-QString DumpBytesToText(std::string_view bytes) {
-  // One pass: decode and turn each line end into '\n' (only ever shrinks).
-  QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
-  char16_t* const begin = reinterpret_cast<char16_t*>(text.data());
-  char16_t* out = begin;
-  const size_t n = bytes.size();
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char b = static_cast<unsigned char>(bytes[i]);
-    if (b == '\r') {
-      *out++ = u'\n';
-      if (i + 1 < n && bytes[i + 1] == '\n') ++i;
-    } else {
-      *out++ = b == 0 ? kNulSymbol : kCp1250ToUnicode[b];
+void DumpDecoder::Decode(std::string_view bytes, std::string& out) {
+  if (bytes.empty()) return;
+  size_t from = 0;
+  if (afterCr_ && !bytes.empty() && bytes[0] == '\n') from = 1;
+  afterCr_ = false;
+  // Runs between line ends go through the table at once.
+  for (size_t i = from; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (c != '\r' && c != '\n') continue;
+    AppendCp1250AsUtf8(out, bytes.substr(from, i - from));
+    out += '\n';
+    if (c == '\r') {
+      if (i + 1 == bytes.size()) afterCr_ = true;
+      else if (bytes[i + 1] == '\n') ++i;
     }
+    from = i + 1;
   }
-  text.truncate(out - begin);
+  AppendCp1250AsUtf8(out, bytes.substr(from));
+}
+
+std::string DumpBytesToUtf8(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  DumpDecoder().Decode(bytes, text);
   return text;
 }
 
-QStringList MemoLines(const QPlainTextEdit& memo) {
-  QStringList lines;
-  const QTextDocument* doc = memo.document();
-  lines.reserve(doc->blockCount());
-  for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-    const QString text = block.text();
-    if (std::find_if(text.begin(), text.end(), IsSeparator) == text.end()) {
-      lines.append(text);
+void ForEachLine(std::string_view text, const std::function<void(std::string_view line)>& line) {
+  size_t from = 0;
+  for (size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    size_t end = 0;  // length of the line break at i
+    if (c == '\n') end = 1;
+    else if (c == '\r') end = i + 1 < text.size() && text[i + 1] == '\n' ? 2 : 1;
+    else if (c == '\xE2' && IsSeparatorAt(text, i)) end = 3;
+    if (end == 0) {
+      ++i;
       continue;
     }
-    qsizetype from = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-      if (!IsSeparator(text[i])) continue;
-      lines.append(text.mid(from, i - from));
-      from = i + 1;
-    }
-    lines.append(text.mid(from));
+    line(text.substr(from, i - from));
+    i += end;
+    from = i;
   }
-  if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+  if (from < text.size()) line(text.substr(from));
+}
+
+QStringList MemoLines(const TMemo& memo) {
+  QStringList lines;
+  ForEachLine(memo.Utf8(), [&](std::string_view line) {
+    lines.append(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+  });
   return lines;
 }
 
-void SplitAtLineSeparators(QPlainTextEdit& memo) {
-  QTextDocument* doc = memo.document();
-  QTextCursor edit(doc);
-  bool editing = false;
-  for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-    for (;;) {
-      const QString text = block.text();
-      const auto at = std::find_if(text.begin(), text.end(), IsSeparator);
-      if (at == text.end()) break;
-      if (!editing) {
-        edit.beginEditBlock();
-        editing = true;
-      }
-      edit.setPosition(block.position() + static_cast<int>(at - text.begin()));
-      edit.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
-      edit.insertBlock();
-      block = edit.block();  // the rest of the line, now a block of its own
-    }
+void SplitAtLineSeparators(TMemo& memo) {
+  const std::string_view text = memo.Utf8();
+  std::vector<size_t> at;
+  for (size_t i = text.find('\xE2'); i != std::string_view::npos; i = text.find('\xE2', i + 1))
+    if (IsSeparatorAt(text, i)) at.push_back(i);
+  if (at.empty()) return;
+  memo.SendScintilla(QsciScintillaBase::SCI_BEGINUNDOACTION);
+  // From the end, so that the positions before stay where they were.
+  for (auto i = at.rbegin(); i != at.rend(); ++i) {
+    memo.SendScintilla(QsciScintillaBase::SCI_SETTARGETRANGE, static_cast<unsigned long>(*i),
+                       static_cast<long>(*i + 3));
+    memo.SendScintilla(QsciScintillaBase::SCI_REPLACETARGET, static_cast<uintptr_t>(1), "\n");
   }
-  if (editing) edit.endEditBlock();
+  memo.SendScintilla(QsciScintillaBase::SCI_ENDUNDOACTION);
 }
-
-void KeepLineBreaksPlain(QPlainTextEdit& memo) { memo.installEventFilter(new PlainLineBreaks(&memo)); }

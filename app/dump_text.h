@@ -1,28 +1,39 @@
 // Dump files as text: bytes into the text pane and the pane's lines out.
 #pragma once
 
-#include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <string>
 #include <string_view>
 
-class QPlainTextEdit;
+class TMemo;
 
-// Decodes a dump (Windows-1250) for the text pane. CR LF, a lone CR and a lone
-// LF each end a line and become '\n'; a final line end stays, so the pane
-// holds the file's text as it is.
-QString DumpBytesToText(std::string_view bytes);
+// Turns a dump's bytes (Windows-1250) into the pane's text (UTF-8): CR LF, a
+// lone CR and a lone LF each end a line and become '\n'; a final line end
+// stays, so the pane holds the file's text as it is. The bytes may come in
+// pieces: a CR that ends one piece and an LF that starts the next are one
+// line end.
+class DumpDecoder {
+ public:
+  void Decode(std::string_view bytes, std::string& out);
 
-// The pane's lines: its text split at the line breaks, where the empty rest
-// after a final line break is no line (so an empty pane has none). The text
-// is taken raw: a no-break space stays U+00A0.
-// U+2028 and U+2029 (which Shift+Enter or a paste may bring) count as line
-// breaks: Windows-1250 has no byte for them.
-QStringList MemoLines(const QPlainTextEdit& memo);
+ private:
+  bool afterCr_ = false;
+};
 
-// Turns every U+2028 / U+2029 inside the pane's lines into a real line break,
-// so each line of the pane is one line of the dump.
-void SplitAtLineSeparators(QPlainTextEdit& memo);
+// The whole of a dump at once.
+std::string DumpBytesToUtf8(std::string_view bytes);
 
-// Makes Shift+Enter in the pane break the line as Enter does.
-void KeepLineBreaksPlain(QPlainTextEdit& memo);
+// Calls `line` with each line of pane text (UTF-8): the text split at CR LF,
+// CR, LF and at U+2028 / U+2029 (which a paste may bring; Windows-1250 has
+// no byte for them), where the empty rest after a final line break is no
+// line (so an empty text has none).
+void ForEachLine(std::string_view text, const std::function<void(std::string_view line)>& line);
+
+// The pane's lines as above, taken raw: a no-break space stays U+00A0.
+QStringList MemoLines(const TMemo& memo);
+
+// Turns every U+2028 / U+2029 in the pane into a real line break, so each
+// line of the pane is one line of the dump.
+void SplitAtLineSeparators(TMemo& memo);

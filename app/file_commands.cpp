@@ -1,15 +1,16 @@
 // The dump file pane's commands: show a file, create and remove a directory,
 // delete and rename a file.
+#include "app/cp1250.h"
 #include "app/dump_text.h"
 #include "app/file_pane.h"
 #include "app/main_window.h"
+#include "app/memo.h"
 #include "app/message_boxes.h"
 #include "rtl/classes.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPlainTextEdit>
 
 #include <algorithm>
 #include <utility>
@@ -36,7 +37,18 @@ void TForm1::FileListBox1Click() {
   const QByteArray bytes = file.readAll();
   if (file.error() != QFileDevice::NoError)
     throw Exception(QStringLiteral("Soubor \"%1\" nelze přečíst: %2").arg(path, file.errorString()).toStdString());
-  Memo1->setPlainText(DumpBytesToText(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size()))));
+  const std::string_view all(bytes.constData(), static_cast<size_t>(bytes.size()));
+  // Decoded a piece at a time: the pane's text is the only whole copy.
+  constexpr size_t kPiece = 1024 * 1024;
+  Memo1->Replace(Cp1250Utf8Size(all), [all](auto append) {
+    DumpDecoder decoder;
+    std::string text;
+    for (size_t at = 0; at < all.size(); at += kPiece) {
+      text.clear();
+      decoder.Decode(all.substr(at, kPiece), text);
+      append(text);
+    }
+  });
 }
 
 void TForm1::VytvoitAdres1Click() {

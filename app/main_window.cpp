@@ -1,7 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/app_state.h"
-#include "app/dump_text.h"
+#include "app/memo.h"
 #include "app/message_boxes.h"
 #include "app/port_access.h"
 #include "app/toolbar_icons.h"
@@ -9,13 +9,10 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFontDatabase>
-#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
@@ -206,24 +203,8 @@ void TForm1::CreatePanes() {
   Splitter2->setStretchFactor(1, 1);
   Splitter2->setSizes({kDirectoryBlockHeight, 1000});
 
-  Memo1 = new QPlainTextEdit(Splitter1);
+  Memo1 = new TMemo(Splitter1);
   Memo1->setObjectName(QStringLiteral("Memo1"));
-#ifdef _WIN32
-  QFont mono(QStringLiteral("Courier New"), 8);
-#else
-  QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  const QFontMetrics metrics(mono);
-  if (metrics.horizontalAdvance(QLatin1Char('i')) != metrics.horizontalAdvance(QLatin1Char('W'))) {
-    // A platform without a fixed-pitch system font: ask fontconfig.
-    mono.setFamily(QStringLiteral("Monospace"));
-    mono.setStyleHint(QFont::TypeWriter);
-  }
-#endif
-  Memo1->setFont(mono);
-  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  KeepLineBreaksPlain(*Memo1);
   Splitter1->addWidget(Panel1);
   Splitter1->addWidget(Memo1);
   Splitter1->setStretchFactor(0, 0);

@@ -16,13 +16,13 @@ class QFileDialog;
 class QLabel;
 class QMenu;
 class QMenuBar;
-class QPlainTextEdit;
 class QSplitter;
 class QStatusBar;
 class QToolBar;
 class QToolButton;
 class TComponent;
 class TComPort;
+class TMemo;
 class TObject;
 
 class TForm1 : public QMainWindow {
@@ -71,7 +71,7 @@ class TForm1 : public QMainWindow {
   QAction* MenuItem5 = nullptr;
 
   // ---- Text pane and status bar ----
-  QPlainTextEdit* Memo1 = nullptr;
+  TMemo* Memo1 = nullptr;
   QStatusBar* StatusBar1 = nullptr;
   QLabel* StatusBar1Panel0 = nullptr;  // the file being received
 

@@ -4,6 +4,7 @@
 #include "app/app_state.h"
 #include "app/cp1250.h"
 #include "app/main_window.h"
+#include "app/memo.h"
 #include "app/message_boxes.h"
 #include "app/port_access.h"
 #include "app/receive_dialog.h"
@@ -13,12 +14,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QElapsedTimer>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPointer>
-#include <QScrollBar>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QTimer>
 
 #include <algorithm>
@@ -44,8 +42,23 @@ constexpr const char* kConfirmedFilter = "confirmedFilter";
 // The exchange ends its dump with this, as a line of its own or not.
 constexpr std::string_view kEndMark = "77";
 
-// Bytes read and shown at a time when many are waiting.
+// Bytes read and taken apart at a time when many are waiting.
 constexpr int32_t kReadSlice = 64 * 1024;
+
+// New lines and the count reach the screen together at most this often:
+// a line or thousands, the pane and the label are drawn once. (Each drawing
+// of the pane's scroll bar alone has the toolkit wake helper threads.)
+constexpr qint64 kShowIntervalMs = 100;
+
+// A long run of waiting bytes lets the window answer this often.
+constexpr qint64 kLiveIntervalMs = 20;
+
+// Lines taken but not yet in the pane (UTF-8, each ended by '\n'). A
+// burst goes into the pane in pieces of this size, drawn later.
+std::string PendingLines;
+constexpr size_t kPendingBytes = 256 * 1024;
+QPointer<QTimer> ShowTimer;
+QElapsedTimer SinceShown;
 
 // "Data jsou přijata" is said once a dump, and only when the data really
 // ended with the mark: exchange RAM is full of the byte pair "77".
@@ -70,9 +83,12 @@ int EndQuietMs(TComPort& port) {
   return std::max(250, static_cast<int>(std::ceil(20 * bits * 1000 / baud)));
 }
 
+void ShowTakenLines(TForm1& form);
+
 void AnnounceEnd(TForm1& form) {
   if (EndAnnounced) return;
   EndAnnounced = true;
+  ShowTakenLines(form);  // the last lines are up before the box
   if (EndQuietTimer) EndQuietTimer->stop();
   ShowPlainMessage(Form3 ? static_cast<QWidget*>(Form3) : &form, QStringLiteral("Data jsou přijata"));
 }
@@ -106,15 +122,34 @@ void WatchTail(TForm1& form) {
     EndQuietTimer->stop();
 }
 
-// Appends whole lines (each ended by '\n') to the pane in one edit, keeping
-// the view at the end when it was there.
-void AppendLines(QPlainTextEdit& memo, const QString& lines) {
-  QScrollBar* bar = memo.verticalScrollBar();
-  const bool follow = bar->value() == bar->maximum();
-  QTextCursor cursor(memo.document());
-  cursor.movePosition(QTextCursor::End);
-  cursor.insertText(lines);
-  if (follow) bar->setValue(bar->maximum());
+// Puts the lines taken so far into the pane, in one edit, and the count on
+// the label.
+void ShowTakenLines(TForm1& form) {
+  if (ShowTimer) ShowTimer->stop();
+  SinceShown.start();
+  if (!PendingLines.empty()) {
+    form.Memo1->AppendLines(PendingLines);
+    PendingLines.clear();
+    // A burst leaves no large buffer behind.
+    if (PendingLines.capacity() > (1u << 20)) std::string().swap(PendingLines);
+  }
+  if (Form3) {
+    const QString count = QStringLiteral("Přijato vět: %1").arg(ReceivedCount);
+    if (Form3->Label1->text() != count) Form3->Label1->setText(count);
+  }
+}
+
+// Shows what was taken as soon as the interval since the last showing is
+// up: a line of a quiet spell at once, a stream ten times a second.
+void ShowSoon(TForm1& form) {
+  if (!ShowTimer) {
+    ShowTimer = new QTimer(&form);
+    ShowTimer->setSingleShot(true);
+    QObject::connect(ShowTimer, &QTimer::timeout, &form, [&form] { Guarded([&form] { ShowTakenLines(form); }); });
+  }
+  if (ShowTimer->isActive()) return;
+  const qint64 since = SinceShown.isValid() ? SinceShown.elapsed() : kShowIntervalMs;
+  ShowTimer->start(static_cast<int>(std::max<qint64>(0, kShowIntervalMs - since)));
 }
 
 // The save dialog lives as long as the main window, so that it proposes the
@@ -146,28 +181,33 @@ QFileDialog* SaveDialog(TForm1& form) {
 
 // Takes every complete line out of RxBuffer, in order (lines that arrived
 // together must not wait for later events, which may never come once the
-// exchange is done), and shows them all in one edit of the pane. Notes in
+// exchange is done), counts them and has them shown soon. Notes in
 // `endLine` a line that is exactly the end mark.
 void TakeLines(TForm1& form, bool& endLine) {
-  QString lines;
   int32_t taken = 0;
   size_t start = 0;
+  std::string withoutLf;
   for (size_t cr; (cr = RxBuffer.find('\r', start)) != std::string::npos; start = cr + 1) {
-    std::string line = RxBuffer.substr(start, cr - start);
-    std::erase(line, '\n');
+    std::string_view line(RxBuffer.data() + start, cr - start);
+    // An LF ends nothing; it goes (the one after a CR stands first).
+    if (line.find('\n') != std::string_view::npos) {
+      withoutLf.assign(line);
+      std::erase(withoutLf, '\n');
+      line = withoutLf;
+    }
     if (line == kEndMark) endLine = true;
-    lines += DecodeCp1250(line);
-    lines += QLatin1Char('\n');
+    AppendCp1250AsUtf8(PendingLines, line);
+    PendingLines += '\n';
     ++taken;
   }
   if (taken == 0) return;
   RxBuffer.erase(0, start);
-  AppendLines(*form.Memo1, lines);
   ReceivedCount += taken;
-  if (Form3) Form3->Label1->setText(QStringLiteral("Přijato vět: %1").arg(ReceivedCount));
-  // Repaint and let "Storno" through; no further port event can come in
-  // here, as the event thread waits for this handler.
-  QCoreApplication::processEvents();
+  if (PendingLines.size() >= kPendingBytes) {
+    form.Memo1->AppendLines(PendingLines);
+    PendingLines.clear();
+  }
+  ShowSoon(form);
 }
 
 }  // namespace
@@ -188,6 +228,7 @@ void TForm1::Pijmout1Click() {
   if (!OpenComPortForCommand(*this)) return;
 
   RxBuffer.clear();
+  PendingLines.clear();
   EndAnnounced = false;
   if (EndQuietTimer) EndQuietTimer->stop();
   ResetLineErrorWarning();
@@ -198,10 +239,7 @@ void TForm1::Pijmout1Click() {
     Receiving = false;
     throw;
   }
-  // A reception can run to millions of lines: no undo history for them.
-  QTextDocument* document = Memo1->document();
-  document->setUndoRedoEnabled(false);
-  Memo1->clear();
+  Memo1->Clear();
   StatusBar1Panel0->setText(QDir::toNativeSeparators(chosenInfo.absoluteFilePath()));
 
   auto receiveDialog = std::make_unique<TForm3>(this);
@@ -213,7 +251,7 @@ void TForm1::Pijmout1Click() {
   // Only a successful "Storno" ends the dialog; should anything else have
   // closed it, the reception ends here all the same.
   Receiving = false;
-  document->setUndoRedoEnabled(true);
+  ShowTakenLines(*this);
 }
 
 void TForm1::SaveDialog1TypeChange() {
@@ -230,15 +268,22 @@ void TForm1::ComPort1RxChar(TObject* Sender, int32_t Count) {
   // bytes still to come, but this event still finishes its announcement.
   const bool receiving = Receiving;
   bool endLine = false;
-  // A large backlog is read in slices, each shown before the next is read,
-  // so that the window stays responsive; all Count bytes are read here.
+  // A large backlog is read in slices, all Count bytes here; the window
+  // answers (and shows the lines) in between. No further port event can
+  // come in meanwhile: the event thread waits for this handler.
+  QElapsedTimer sinceLive;
+  sinceLive.start();
+  static std::string received;  // one slice, kept for the next
   for (int32_t left = Count; left > 0;) {
-    std::string received;
     const int32_t read = ComPort1->ReadText(received, std::min(left, kReadSlice));
     if (read <= 0) break;
     left -= read;
     RxBuffer += received;
     if (Receiving) TakeLines(*this, endLine);
+    if (left > 0 && sinceLive.elapsed() >= kLiveIntervalMs) {
+      QCoreApplication::processEvents();
+      sinceLive.restart();
+    }
   }
   if (!receiving) return;
   if (endLine) {
@@ -249,23 +294,27 @@ void TForm1::ComPort1RxChar(TObject* Sender, int32_t Count) {
 }
 
 void CollectWaitingLines(TForm1& form) {
-  if (!Receiving) return;
-  bool endLine = false;
-  TakeLines(form, endLine);  // what came while the reception waited on a failed save
-  if (!form.ComPort1->Connected()) return;
-  try {
-    // What waits now, not what keeps streaming in meanwhile.
-    for (int32_t left = form.ComPort1->InputCount(); left > 0 && Receiving;) {
-      std::string received;
-      const int32_t read = form.ComPort1->ReadText(received, std::min(left, kReadSlice));
-      if (read <= 0) break;
-      left -= read;
-      RxBuffer += received;
-      TakeLines(form, endLine);
+  if (Receiving) {
+    bool endLine = false;
+    TakeLines(form, endLine);  // what came while the reception waited on a failed save
+    if (form.ComPort1->Connected()) {
+      try {
+        // What waits now, not what keeps streaming in meanwhile.
+        for (int32_t left = form.ComPort1->InputCount(); left > 0 && Receiving;) {
+          std::string received;
+          const int32_t read = form.ComPort1->ReadText(received, std::min(left, kReadSlice));
+          if (read <= 0) break;
+          left -= read;
+          RxBuffer += received;
+          TakeLines(form, endLine);
+        }
+      } catch (const EComPort&) {
+        // A dead port has nothing more to give; its loss is reported by the port.
+      }
     }
-  } catch (const EComPort&) {
-    // A dead port has nothing more to give; its loss is reported by the port.
   }
+  // The dump is saved from the pane: every line taken is in it.
+  ShowTakenLines(form);
 }
 
 std::optional<QString> ChooseReceiveFile(TForm1& form, const QString& proposed) {

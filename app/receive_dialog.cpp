@@ -2,8 +2,8 @@
 
 #include "app/app_state.h"
 #include "app/dump_file.h"
-#include "app/dump_text.h"
 #include "app/main_window.h"
+#include "app/memo.h"
 #include "app/message_boxes.h"
 
 #include <QCloseEvent>
@@ -67,7 +67,7 @@ void TForm3::BitBtn1Click() {
   }
   for (;;) {
     try {
-      SaveDumpFile(path, MemoLines(*owner_->Memo1));
+      SaveDumpFile(path, owner_->Memo1->Utf8());
       break;
     } catch (...) {
       ReportCurrentExceptionInGui();

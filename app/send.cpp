@@ -4,11 +4,10 @@
 #include "app/dump_file.h"
 #include "app/dump_text.h"
 #include "app/main_window.h"
+#include "app/memo.h"
 #include "app/message_boxes.h"
 #include "app/port_access.h"
 #include "app/send_dialog.h"
-
-#include <QPlainTextEdit>
 
 #include <memory>
 
@@ -17,11 +16,10 @@ void TForm1::Vyslat1Click() {
                 QStringLiteral("Na vysílači tónů nastavte \"4180\" a na CPU stiskněte tlačítko \"LOAD\" !"));
   // Each line of the pane goes out as one line, whatever broke it.
   SplitAtLineSeparators(*Memo1);
-  const QStringList lines = MemoLines(*Memo1);
-  if (lines.isEmpty()) return;
+  if (Memo1->LineCount() == 0) return;
   // A character typed into the pane that the exchange's code page lacks
   // would go out altered: nothing is sent until the line is mended.
-  if (const std::optional<UnencodableChar> bad = FindUnencodable(lines)) {
+  if (const std::optional<UnencodableChar> bad = FindUnencodable(Memo1->Utf8())) {
     ShowErrorBox(this, UnencodableMessage(*bad) + QStringLiteral(" Nic nebylo odesláno."));
     return;
   }

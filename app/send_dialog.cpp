@@ -4,6 +4,7 @@
 #include "app/cp1250.h"
 #include "app/dump_file.h"
 #include "app/main_window.h"
+#include "app/memo.h"
 #include "app/message_boxes.h"
 #include "app/port_access.h"
 #include "rtl/classes.h"
@@ -12,31 +13,20 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFontMetrics>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTextBlock>
-#include <QTextDocument>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
-#include <exception>
-#include <functional>
 
 namespace {
 
-constexpr qint64 kPaintIntervalMs = 20;
-
-// Lines of the pane: its blocks, less the empty one after a final line break.
-int LineCount(const QTextDocument& document) {
-  int count = document.blockCount();
-  if (count > 0 && document.lastBlock().text().isEmpty()) --count;
-  return count;
-}
+constexpr qint64 kEventsIntervalMs = 10;
+constexpr DWORD kWriteWaitSliceMs = 10;
 
 }  // namespace
 
@@ -105,10 +95,35 @@ void TForm2::showEvent(QShowEvent* event) {
   QTimer::singleShot(0, this, [this] { Guarded([this] { FormActivate(); }); });
 }
 
+void TForm2::ShowProgress(int handled) {
+  Gauge1->setValue(handled);
+  // Lines handled so far: the last one reads "Věta N z N".
+  Label4->setText(QString::number(handled));
+  Label4->adjustSize();
+}
+
+int32_t TForm2::WriteLine(const std::string& bytes, TAsyncTransfer* transfer, int handled) {
+  TComPort& port = *owner_->ComPort1;
+  writing_ = true;
+  struct WriteEnd {
+    bool& flag;
+    ~WriteEnd() { flag = false; }
+  } writeEnd{writing_};
+  port.WriteTextAsync(bytes, transfer);
+  const HANDLE done = transfer->Overlapped.hEvent;
+  if (WaitForSingleObject(done, 0) != WAIT_OBJECT_0) {
+    // The line takes the line's time to leave a UART: the window answers
+    // meanwhile, between short waits for the write to complete.
+    ShowProgress(handled);
+    while (WaitForSingleObject(done, kWriteWaitSliceMs) == WAIT_TIMEOUT) QCoreApplication::processEvents();
+  }
+  return port.WaitForTransfer(transfer);
+}
+
 void TForm2::FormActivate() {
   Sending = true;
-  QPlainTextEdit& memo = *owner_->Memo1;
-  const int count = LineCount(*memo.document());
+  TMemo& memo = *owner_->Memo1;
+  const int count = memo.LineCount();
   Gauge1->setMaximum(count);
   Label5->setText(QString::number(count));
   Label5->adjustSize();
@@ -122,57 +137,68 @@ void TForm2::FormActivate() {
     ~LoopEnd() { flag = false; }
   } loopEnd{looping_};
 
-  // The counters change with every line; painting them is worth it only as
-  // often as an eye can follow (their values are always exact).
-  QElapsedTimer sincePaint;
-  sincePaint.start();
-  auto paintCounters = [this](bool on) {
-    Label4->setUpdatesEnabled(on);
-    Gauge1->setUpdatesEnabled(on);
-  };
-  struct PaintAgain {
-    std::function<void(bool)> set;
-    ~PaintAgain() { set(true); }
-  } paintAgain{paintCounters};
+  TAsyncTransfer* transfer = nullptr;
+  TComPort::NewTransfer(transfer);
+  struct TransferEnd {
+    TAsyncTransfer*& transfer;
+    ~TransferEnd() { TComPort::FreeTransfer(transfer); }
+  } transferEnd{transfer};
 
+  // The window answers, and the counters are drawn, this often: a line
+  // at a time would cost more than the line's write itself.
+  QElapsedTimer sinceEvents;
+  sinceEvents.start();
+  std::exception_ptr closeError;
   bool lineLost = false;
+  std::string bytes;
   for (int i = 0; i < count; ++i) {
-    if (Sending) {
-      // Read afresh in each pass.
-      const QString text = memo.document()->findBlockByNumber(i).text();
-      std::optional<std::string> bytes = EncodeCp1250(text);
-      if (!bytes) throw Exception((UnencodableMessage(*FindUnencodable(text, i)) +
-                                   QStringLiteral(" Věta nebyla odeslána."))
-                                      .toStdString());
-      *bytes += "\r\n";
-      int32_t written = 0;
-      try {
-        written = owner_->ComPort1->WriteText(*bytes);
-      } catch (const EComPort&) {
-        if (!DeviceGone(*owner_->ComPort1)) throw;
-        // The box runs the event loop: "Storno" may be pressed meanwhile.
-        AnnounceLineLost(*owner_, QStringLiteral("Odesílání se zastavilo u věty %1 z %2; věty od ní dál ústředna "
-                                                 "nedostala.")
-                                      .arg(i + 1)
-                                      .arg(count));
-        if (!self) return;
-        lineLost = true;
-        break;
-      }
-      if (written != static_cast<int32_t>(bytes->size()))
-        throw Exception(QStringLiteral("Věta %1 nebyla odeslána celá: port převzal %2 z %3 bajtů.")
-                            .arg(i + 1)
-                            .arg(written)
-                            .arg(bytes->size())
-                            .toStdString());
+    if (sinceEvents.elapsed() >= kEventsIntervalMs) {
+      ShowProgress(i);
+      QCoreApplication::processEvents();
+      if (!self) return;
+      sinceEvents.restart();
     }
-    const bool paint = i + 1 == count || sincePaint.elapsed() >= kPaintIntervalMs;
-    paintCounters(paint);
-    if (paint) sincePaint.restart();
-    Gauge1->setValue(i + 1);
-    // Lines handled so far: the last one reads "Věta N z N".
-    Label4->setText(QString::number(i + 1));
-    Label4->adjustSize();
+    if (!Sending) continue;
+    // Read afresh in each pass.
+    bytes.clear();
+    if (const std::optional<UnencodableChar> bad = AppendLineBytes(memo.LineUtf8(i), i, bytes))
+      throw Exception((UnencodableMessage(*bad) + QStringLiteral(" Věta nebyla odeslána.")).toStdString());
+    bytes += "\r\n";
+    int32_t written = 0;
+    try {
+      written = WriteLine(bytes, transfer, i);
+    } catch (const EComPort&) {
+      if (!self) return;
+      if (!DeviceGone(*owner_->ComPort1)) throw;
+      ShowProgress(i);
+      // The box runs the event loop: "Storno" may be pressed meanwhile.
+      AnnounceLineLost(*owner_, QStringLiteral("Odesílání se zastavilo u věty %1 z %2; věty od ní dál ústředna "
+                                               "nedostala.")
+                                    .arg(i + 1)
+                                    .arg(count));
+      if (!self) return;
+      lineLost = true;
+      break;
+    }
+    if (!self) return;
+    if (closeAfterWrite_) {
+      // "Storno" came while the line went out: it is out, now the port goes.
+      closeAfterWrite_ = false;
+      closeError = ClosePort();
+      if (!self) return;
+      closeWhenDone_ = true;
+    }
+    if (written != static_cast<int32_t>(bytes.size())) {
+      ShowProgress(i);
+      throw Exception(QStringLiteral("Věta %1 nebyla odeslána celá: port převzal %2 z %3 bajtů.")
+                          .arg(i + 1)
+                          .arg(written)
+                          .arg(bytes.size())
+                          .toStdString());
+    }
+  }
+  if (!lineLost) {
+    ShowProgress(count);
     QCoreApplication::processEvents();
     if (!self) return;
   }
@@ -180,6 +206,7 @@ void TForm2::FormActivate() {
   if (closeWhenDone_) {
     closing_ = true;
     done(QDialog::Rejected);
+    if (closeError) std::rethrow_exception(closeError);
     return;
   }
   // Each write completed when its bytes had left the port's queue (where
@@ -190,16 +217,34 @@ void TForm2::FormActivate() {
   }
 }
 
-void TForm2::BitBtn1Click() {
-  Sending = false;
-  // Lets the last line leave the driver before the port goes.
-  QThread::msleep(100);
-  std::exception_ptr error;
+std::exception_ptr TForm2::ClosePort() {
+  // Lets the last line leave the driver before the port goes; the window
+  // stays live for the pause.
+  QEventLoop pause;
+  QTimer::singleShot(100, &pause, &QEventLoop::quit);
+  pause.exec();
   try {
     owner_->ComPort1->Close();
   } catch (...) {
-    error = std::current_exception();
+    return std::current_exception();
   }
+  return nullptr;
+}
+
+void TForm2::BitBtn1Click() {
+  Sending = false;
+  if (stopping_) return;  // a second press while the first one pauses
+  if (writing_) {
+    // A line is going out: closing now would cut it off. The loop closes
+    // the port once it is out.
+    closeAfterWrite_ = true;
+    return;
+  }
+  stopping_ = true;
+  QPointer<TForm2> self(this);
+  const std::exception_ptr error = ClosePort();
+  if (!self) return;
+  stopping_ = false;
   if (looping_) {
     closeWhenDone_ = true;
   } else {

@@ -4,10 +4,15 @@
 
 #include <QDialog>
 
+#include <cstdint>
+#include <exception>
+#include <string>
+
 class QLabel;
 class QProgressBar;
 class QPushButton;
 class TForm1;
+struct TAsyncTransfer;
 
 class TForm2 : public QDialog {
   Q_OBJECT
@@ -30,6 +35,7 @@ class TForm2 : public QDialog {
   void FormActivate();
   // "Storno": stops the writing, closes the port and closes the dialog (at
   // once, or when a running loop has counted through the remaining lines).
+  // A line that is going out at the press goes out whole first.
   void BitBtn1Click();
 
   // Only "Storno" ends the dialog: no close box, no Escape.
@@ -44,10 +50,19 @@ class TForm2 : public QDialog {
 
  private:
   void PlaceCounters();
+  void ShowProgress(int handled);
+  // Writes one line and waits for it with the window live (the counters
+  // showing `handled`).
+  int32_t WriteLine(const std::string& bytes, TAsyncTransfer* transfer, int handled);
+  // The pause, then the port's close; what the close raised.
+  std::exception_ptr ClosePort();
 
   TForm1* owner_;
   bool activated_ = false;
   bool looping_ = false;
+  bool writing_ = false;
+  bool closeAfterWrite_ = false;
+  bool stopping_ = false;
   bool closeWhenDone_ = false;
   bool closing_ = false;
 };

@@ -4,7 +4,10 @@
 // puts them into one table.
 #pragma once
 
+#include "tools/exchange-sim/dump_image.h"
+
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -13,6 +16,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,27 +29,22 @@ extern char** environ;
 
 namespace bench {
 
-// The benchmark dump: 10 MiB on the line as 40-character lines, each ended
-// by CR (41 bytes). No '7' anywhere, so "77" never appears before the end.
-inline constexpr size_t kLineLength = 40;
-inline constexpr size_t kDumpLines = 10u * 1024u * 1024u / (kLineLength + 1);
+// The benchmark dump: about 10 MiB on the line of exchange RAM as the
+// simulated exchange lists it ("AAAA: DD .. DD", 53 characters, some lines
+// with Czech labels in Windows-1250, "77" inside lines and at their start).
+inline constexpr size_t kDumpBytes = 10u * 1024u * 1024u;
 
-inline std::vector<std::string> MakeLines(size_t count, uint32_t seed = 1) {
-  static const char kAlphabet[] = "0123456889ABCDEF 0123456889ABCDEF";
-  std::vector<std::string> lines;
-  lines.reserve(count);
-  uint32_t x = seed * 2654435761u + 1;
-  for (size_t i = 0; i < count; ++i) {
-    std::string line(kLineLength, ' ');
-    for (char& c : line) {
-      x ^= x << 13;
-      x ^= x >> 17;
-      x ^= x << 5;
-      c = kAlphabet[x % (sizeof kAlphabet - 1)];
-    }
-    lines.push_back(std::move(line));
-  }
-  return lines;
+inline std::vector<std::string> DumpLines(size_t bytes, uint64_t seed = 1) {
+  exchange_sim::GenerateOptions options;
+  options.bytes = bytes;
+  options.seed = seed;
+  options.high_bytes = true;
+  return exchange_sim::GenerateImage(options);
+}
+
+// What the exchange puts on the line for `lines`: each with CR, then "77" CR.
+inline std::string WireOf(const std::vector<std::string>& lines) {
+  return exchange_sim::EncodeDump(lines, exchange_sim::LineEnding::Cr, "77");
 }
 
 // A dump file as the tool keeps it: each line, then CR LF.
@@ -67,6 +66,14 @@ inline double CpuSeconds() {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// Times this process's threads went to sleep waiting (voluntary context
+// switches): each is a wake-up later.
+inline long Sleeps() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_nvcsw;
+}
+
 // From /proc/self/status: "VmRSS" or "VmHWM" (peak) in KiB.
 inline long StatusKiB(const char* key) {
   std::ifstream in("/proc/self/status");
@@ -81,8 +88,11 @@ inline long StatusKiB(const char* key) {
   return -1;
 }
 
-// Clears the peak so that a later VmHWM tells the peak of one phase.
+// Clears the peak so that a later VmHWM tells the peak of one phase. Memory
+// freed earlier goes back to the system first: reused, it would hide what
+// the phase takes.
 inline void ResetPeakMemory() {
+  malloc_trim(0);
   std::ofstream clear("/proc/self/clear_refs");
   clear << "5";
 }
@@ -170,5 +180,53 @@ class Simulator {
   std::string buffer_;
   std::string path_;
 };
+
+// A pseudo-terminal opened raw, as a plain serial logger opens it.
+inline int OpenRaw(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("cannot open " + path);
+  termios t{};
+  ::tcgetattr(fd, &t);
+  ::cfmakeraw(&t);
+  ::tcsetattr(fd, TCSANOW, &t);
+  return fd;
+}
+
+// What a plain blocking read() loop costs for `expected` bytes: wall time
+// from `start` (which makes the far end send), this process's CPU over it,
+// and the growth of the peak resident set (the reader keeps what it read).
+struct PlainRun {
+  double seconds = 0;
+  double cpuSeconds = 0;
+  long sleeps = 0;
+  double peakKiB = 0;
+  bool equal = false;
+};
+
+template <typename Start>
+PlainRun PlainRead(int fd, const std::string& expected, Start start) {
+  PlainRun run;
+  ResetPeakMemory();
+  const long before = StatusKiB("VmRSS");
+  std::string got;
+  got.reserve(expected.size());
+  std::vector<char> chunk(1 << 16);
+  const double cpu = CpuSeconds();
+  const long sleeps = Sleeps();
+  const double begin = Now();
+  start();
+  while (got.size() < expected.size()) {
+    const ssize_t n = ::read(fd, chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got.append(chunk.data(), static_cast<size_t>(n));
+  }
+  run.seconds = Now() - begin;
+  run.cpuSeconds = CpuSeconds() - cpu;
+  run.sleeps = Sleeps() - sleeps;
+  run.peakKiB = static_cast<double>(StatusKiB("VmHWM") - before);
+  run.equal = got == expected;
+  return run;
+}
 
 }  // namespace bench

@@ -5,30 +5,16 @@
 //   send_plain_*:    one write() per line with CR LF to the exchange taking a load.
 #include "bench/bench_util.h"
 
-#include <cstring>
 #include <iostream>
 
 using namespace bench;
 
 namespace {
 
-int OpenRaw(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
-  termios t{};
-  tcgetattr(fd, &t);
-  cfmakeraw(&t);
-  tcsetattr(fd, TCSANOW, &t);
-  return fd;
-}
-
 void MeasureReceive(const std::string& dumpFile, const std::vector<std::string>& lines) {
   Simulator sim(EXCHANGE_SIM_PATH, {"--dump", dumpFile, "--trigger", "command", "--unpaced"});
   const int fd = OpenRaw(sim.Path());
-  std::string expected;
-  expected.reserve(lines.size() * (kLineLength + 1) + 3);
-  for (const std::string& line : lines) expected += line + "\r";
-  expected += "77\r";
+  const std::string expected = WireOf(lines);
 
   std::string got;
   got.reserve(expected.size());
@@ -82,7 +68,7 @@ int main() {
     char dir[] = "/tmp/vazur-bench-XXXXXX";
     if (!mkdtemp(dir)) throw std::runtime_error("no temporary directory");
     const std::string dumpFile = std::string(dir) + "/bench.txt";
-    const std::vector<std::string> lines = MakeLines(kDumpLines);
+    const std::vector<std::string> lines = DumpLines(kDumpBytes);
     WriteDumpFile(dumpFile, lines);
     MeasureReceive(dumpFile, lines);
     MeasureSend(dumpFile, lines);

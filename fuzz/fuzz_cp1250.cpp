@@ -1,7 +1,8 @@
 // The Windows-1250 codec and the dump text: every byte string decodes to as
 // many characters and encodes back unchanged; encoding any UTF-16 text either
 // gives bytes that decode to it or names the first character without a byte;
-// a dump's text splits into the lines a dump file would be written from.
+// a dump's text, read whole or in pieces, splits into the lines a dump file
+// would be written from.
 #include "app/cp1250.h"
 #include "app/dump_file.h"
 #include "app/dump_text.h"
@@ -48,12 +49,16 @@ void TextEncoding(std::string_view raw) {
     }
   } else {
     FUZZ_CHECK(bad == firstBad);
-    // The line-level report names the same place, a surrogate pair whole.
-    const std::optional<UnencodableChar> found = FindUnencodable(text, 4);
+    // The pane's line-level report (on its UTF-8, where a lone surrogate is
+    // U+FFFD) names the same place, a surrogate pair whole.
+    const QByteArray utf8 = text.toUtf8();
+    std::string out;
+    const std::optional<UnencodableChar> found =
+        AppendLineBytes(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())), 4, out);
     FUZZ_CHECK(found.has_value());
     FUZZ_CHECK(found->line == 4);
     FUZZ_CHECK(found->column == bad);
-    FUZZ_CHECK(!found->character.isEmpty() && found->character[0] == text[bad]);
+    FUZZ_CHECK(!found->character.isEmpty() && (found->character[0] == text[bad] || text[bad].isSurrogate()));
     FUZZ_CHECK(!UnencodableMessage(*found).isEmpty());
   }
 }
@@ -80,16 +85,24 @@ QStringList ModelLines(std::string_view bytes) {
 }
 
 void DumpText(std::string_view bytes) {
-  const QString text = DumpBytesToText(bytes);
-  FUZZ_CHECK(!text.contains(QLatin1Char('\r')));
-  QStringList lines = text.split(QLatin1Char('\n'));
-  if (text.isEmpty() || text.endsWith(QLatin1Char('\n'))) lines.removeLast();
+  // Decoded in two pieces, cut where the input says: the same text.
+  const size_t cut = bytes.empty() ? 0 : static_cast<unsigned char>(bytes[0]) % (bytes.size() + 1);
+  DumpDecoder decoder;
+  std::string text;
+  decoder.Decode(bytes.substr(0, cut), text);
+  decoder.Decode(bytes.substr(cut), text);
+  FUZZ_CHECK(text == DumpBytesToUtf8(bytes));
+  FUZZ_CHECK(text.find('\r') == std::string::npos);
+  QStringList lines;
+  ForEachLine(text, [&](std::string_view line) {
+    lines << QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+  });
   const QStringList model = ModelLines(bytes);
   FUZZ_CHECK(lines == model);
   // Saving those lines gives each line's bytes, then CR LF.
   std::string expected;
   for (const QString& line : model) expected += *EncodeCp1250(line) + "\r\n";
-  FUZZ_CHECK(EncodeDumpLines(lines) == expected);
+  FUZZ_CHECK(EncodeDumpText(text) == expected);
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 # then configures and builds into the given folder.
 # usage: source scripts/setup.sh; vazur_setup; vazur_build BUILD_DIR [cmake args...]
 
-VAZUR_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev qt6-qpa-plugins qt6-translations-l10n)
+VAZUR_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev qt6-qpa-plugins qt6-translations-l10n
+                libqscintilla2-qt6-dev)
 
 vazur_setup() {
   local missing=() p extra=("$@")

@@ -214,7 +214,9 @@ BOOL CommPort::StartOp(std::unique_ptr<Op> op, DWORD* transferred, std::unique_l
   if (synchronous) return Synchronous(local, transferred, lock);
   const ULONG_PTR status = LoadStatus(ov);
   if (status == kPending) {
-    Wake();  // the service thread takes up the new deadline
+    // The service thread takes up a read's deadline or a write's wait for
+    // room; a wait for events needs nothing of it.
+    if (kind != Op::kWait) Wake();
     if (transferred) *transferred = 0;
     return Fail(ERROR_IO_PENDING);
   }
@@ -296,6 +298,7 @@ void CommPort::ServiceReads(Clock::time_point now) {
       std::memcpy(op.readBuffer + op.done + first, rx_.data(), take - first);
       rxHead_ = (rxHead_ + take) % rx_.size();
       rxUsed_ -= take;
+      if (rxUsed_ == 0) rxHead_ = 0;
       op.done += static_cast<DWORD>(take);
       if (intervalOn) op.interval = now + std::chrono::milliseconds(t.ReadIntervalTimeout);
       if (rxUsed_ * 5 < rx_.size() * 4) rx80Raised_ = false;
@@ -396,7 +399,9 @@ void CommPort::ServiceWrites(Clock::time_point now) {
     Complete(*done, ERROR_SUCCESS);
   }
   if (writes_.empty() && txPendingEmpty_) {
-    if (!drainSeen_ && backend_->OutputQueued() > 0 && backend_->RequestDrainNotice()) return;  // OnDrained follows
+    // Asked only where the queue shows: the query costs as much as the write.
+    if (!drainSeen_ && backend_->SeesOutputQueue() && backend_->OutputQueued() > 0 && backend_->RequestDrainNotice())
+      return;  // OnDrained follows
     txPendingEmpty_ = false;
     completedUndrained_ = false;
     if (rtsToggleOn_) {
@@ -436,17 +441,33 @@ void CommPort::Receive(const uint8_t* data, size_t size) {
   }
   DWORD raised = 0;
   bool overflow = false;
-  for (size_t i = 0; i < size; ++i) {
-    const uint8_t c = data[i];
-    if (dcb_.fNull && c == 0) continue;
-    if (rxUsed_ == rx_.size()) {
-      overflow = true;
-      continue;
+  if (!dcb_.fNull) {
+    // Whole runs into the ring, at most two copies.
+    const size_t take = std::min(size, rx_.size() - rxUsed_);
+    overflow = take < size;
+    size_t tail = (rxHead_ + rxUsed_) % rx_.size();
+    for (size_t done = 0; done < take;) {
+      const size_t run = std::min(take - done, rx_.size() - tail);
+      std::memcpy(rx_.data() + tail, data + done, run);
+      done += run;
+      tail = (tail + run) % rx_.size();
     }
-    rx_[(rxHead_ + rxUsed_) % rx_.size()] = c;
-    ++rxUsed_;
-    raised |= EV_RXCHAR;
-    if (c == static_cast<uint8_t>(dcb_.EvtChar)) raised |= EV_RXFLAG;
+    rxUsed_ += take;
+    if (take > 0) raised |= EV_RXCHAR;
+    if (std::memchr(data, static_cast<uint8_t>(dcb_.EvtChar), take)) raised |= EV_RXFLAG;
+  } else {
+    for (size_t i = 0; i < size; ++i) {
+      const uint8_t c = data[i];
+      if (c == 0) continue;
+      if (rxUsed_ == rx_.size()) {
+        overflow = true;
+        continue;
+      }
+      rx_[(rxHead_ + rxUsed_) % rx_.size()] = c;
+      ++rxUsed_;
+      raised |= EV_RXCHAR;
+      if (c == static_cast<uint8_t>(dcb_.EvtChar)) raised |= EV_RXFLAG;
+    }
   }
   if (!rx80Raised_ && rxUsed_ * 5 >= rx_.size() * 4) {
     rx80Raised_ = true;
@@ -497,8 +518,9 @@ void CommPort::ReceiveMarked(const uint8_t* data, size_t size) {
   if (errors) AddErrors(errors, true);
 }
 
-void CommPort::ReadFromDevice() {
+size_t CommPort::ReadFromDevice() {
   uint8_t buffer[4096];
+  size_t total = 0;
   for (int round = 0; round < 16 && !lost_; ++round) {
     // A full queue holds reading back rather than dropping bytes: the
     // kernel's own buffer keeps them (and a pseudo-terminal's writer waits),
@@ -512,6 +534,7 @@ void CommPort::ReadFromDevice() {
       break;
     }
     if (n == 0) break;
+    total += static_cast<size_t>(n);
     if (backend_->MarksErrors())
       ReceiveMarked(buffer, static_cast<size_t>(n));
     else
@@ -520,6 +543,41 @@ void CommPort::ReadFromDevice() {
   }
   DWORD counted = 0;
   if (!lost_ && backend_->ErrorCounters(&counted) && counted) AddErrors(counted, true);
+  return total;
+}
+
+void CommPort::GatherAfter(size_t got) {
+  const auto now = Clock::now();
+  // The line's rate as it comes (a pseudo-terminal's speed setting says
+  // nothing), measured over a tenth of a second at least, afresh after a
+  // quiet second.
+  if (rxRateStart_ == Clock::time_point{} || now - rxRateStart_ > std::chrono::seconds(1)) {
+    rxRateStart_ = now;
+    rxRateBytes_ = got;
+    rxRate_ = 0;
+    return;
+  }
+  rxRateBytes_ += got;
+  const double seconds = std::chrono::duration<double>(now - rxRateStart_).count();
+  if (seconds >= 0.1) {
+    rxRate_ = static_cast<double>(rxRateBytes_) / seconds;
+    rxRateStart_ = now;
+    rxRateBytes_ = 0;
+  }
+  if (rxRate_ <= 0 || got >= kHoldBelowBytes || !reads_.empty()) return;
+  // A fast line would fill the device's buffer: no longer than a kilobyte takes.
+  const auto kilobyte = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1024.0 / rxRate_));
+  const auto hold = std::min(HoldTime(), kilobyte);
+  if (hold < std::chrono::milliseconds(1)) return;
+  rxHoldStart_ = now;
+  rxHold_ = now + hold;
+}
+
+CommPort::Clock::duration CommPort::HoldTime() const {
+  // 128 characters of 10 bits at the line's speed, within 1 and 250 ms.
+  const double baud = dcb_.BaudRate > 0 ? dcb_.BaudRate : 9600;
+  const double ms = std::clamp(128.0 * 10.0 * 1000.0 / baud, 1.0, 250.0);
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms));
 }
 
 void CommPort::Raise(DWORD evMask) {
@@ -606,7 +664,7 @@ BOOL CommPort::Setup(DWORD inQueue, DWORD outQueue) {
   if (inQueue > kMaxQueue || outQueue > kMaxQueue) return Fail(ERROR_INVALID_PARAMETER);
   if (inQueue == 0 || inQueue == rx_.size()) return TRUE;
   // The queue takes the new size; queued bytes are kept.
-  std::vector<uint8_t> fresh(std::max<size_t>(inQueue, rxUsed_));
+  decltype(rx_) fresh(std::max<size_t>(inQueue, rxUsed_));
   for (size_t i = 0; i < rxUsed_; ++i) fresh[i] = rx_[(rxHead_ + i) % rx_.size()];
   rx_.swap(fresh);
   rxHead_ = 0;
@@ -724,6 +782,9 @@ BOOL CommPort::WaitEvent(DWORD* mask, OVERLAPPED* ov) {
 BOOL CommPort::ClearError(DWORD* errors, COMSTAT* stat) {
   std::unique_lock<std::mutex> lock(mu_);
   if (!Begin(lock, "ClearCommError")) return FALSE;
+  // Bytes that reached the device during a hold count as received (asked
+  // right after the batch that started the hold, there is nothing yet).
+  if (rxHold_ && !lost_ && backend_->Fd() >= 0 && Clock::now() >= rxHoldStart_ + kHoldQueryAfter) ReadFromDevice();
   // After a loss, what was received before it can still be collected.
   if (lost_ && rxUsed_ == 0 && errors_ == 0) return Fail(lost_);
   if (errors) *errors = errors_;
@@ -797,6 +858,7 @@ std::optional<CommPort::Clock::time_point> CommPort::NextDeadline() const {
     consider(writes_.front()->total);
     consider(writeRetry_);
   }
+  if (reads_.empty()) consider(rxHold_);
   return next;
 }
 
@@ -805,8 +867,10 @@ void CommPort::ServiceLoop() {
   while (!stopping_) {
     const int fd = lost_ ? -1 : backend_->Fd();
     pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd, 0, 0}};
+    if (rxHold_ && (!reads_.empty() || Clock::now() >= *rxHold_)) rxHold_.reset();
     if (fd >= 0) {
-      if (rxUsed_ < rx_.size()) fds[1].events |= POLLIN;
+      // A hang-up is reported during a hold all the same.
+      if (rxUsed_ < rx_.size() && !rxHold_) fds[1].events |= POLLIN;
       if (!writes_.empty() && !OutputHeld() && (!writeRetry_ || Clock::now() >= *writeRetry_))
         fds[1].events |= POLLOUT;
     }
@@ -831,7 +895,10 @@ void CommPort::ServiceLoop() {
     }
     if (fd >= 0 && !lost_ && ready > 0 && fds[1].revents) {
       const short re = fds[1].revents;
-      if (re & (POLLIN | POLLHUP | POLLERR)) ReadFromDevice();
+      if (re & (POLLIN | POLLHUP | POLLERR)) {
+        const size_t got = ReadFromDevice();
+        if (got > 0) GatherAfter(got);
+      }
       // A hung-up tty stays readable-with-hangup for good: stop polling it.
       if (!lost_ && (re & (POLLHUP | POLLERR | POLLNVAL))) MarkLost(ERROR_DEVICE_NOT_CONNECTED);
     }

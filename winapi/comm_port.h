@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace winapi {
@@ -124,7 +125,11 @@ class CommPort : public KernelObject {
   void ServiceWrites(Clock::time_point now);
   void Receive(const uint8_t* data, size_t size);
   void ReceiveMarked(const uint8_t* data, size_t size);
-  void ReadFromDevice();
+  // Takes what the device has; the number of bytes.
+  size_t ReadFromDevice();
+  Clock::duration HoldTime() const;
+  // After `got` bytes came from the device: whether to let more gather.
+  void GatherAfter(size_t got);
   void Raise(DWORD evMask);
   void AddErrors(DWORD ceBits, bool raiseEvent);
   void MarkLost(DWORD error);
@@ -149,7 +154,28 @@ class CommPort : public KernelObject {
   DWORD errors_ = 0;
   bool abortedByError_ = false;
 
-  std::vector<uint8_t> rx_;  // ring buffer
+  // Its bytes are not cleared when made: a large queue takes memory only
+  // as far as it fills, as the ring starts over at its front whenever it
+  // runs empty.
+  template <typename T>
+  struct Uncleared : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+      using other = Uncleared<U>;
+    };
+    Uncleared() = default;
+    template <typename U>
+    Uncleared(const Uncleared<U>&) noexcept {}
+    template <typename U>
+    void construct(U* p) noexcept {
+      ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+  };
+  std::vector<uint8_t, Uncleared<uint8_t>> rx_;  // ring buffer
   size_t rxHead_ = 0;
   size_t rxUsed_ = 0;
   bool rx80Raised_ = false;
@@ -172,6 +198,18 @@ class CommPort : public KernelObject {
   std::optional<Clock::time_point> writeRetry_;
   int writeBackoffMs_ = 5;
   bool rtsToggleOn_ = false;
+  // Like a UART's receive FIFO or a USB adapter's latency timer: after a
+  // small batch the device is left alone for a few characters' time, so
+  // that the bytes gather and one EV_RXCHAR covers many. A read waiting for
+  // bytes ends the hold, a status query takes what has come meanwhile, and
+  // a large batch or a fast line is followed by no hold at all.
+  std::optional<Clock::time_point> rxHold_;
+  Clock::time_point rxHoldStart_;
+  Clock::time_point rxRateStart_;
+  size_t rxRateBytes_ = 0;
+  double rxRate_ = 0;  // bytes a second, 0 while not known
+  static constexpr size_t kHoldBelowBytes = 4096;
+  static constexpr std::chrono::milliseconds kHoldQueryAfter{1};
 };
 
 // Maps errno of a transfer or ioctl on an open device to a Windows error.

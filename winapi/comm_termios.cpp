@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -122,6 +123,8 @@ class TermiosBackend : public LineBackend {
     hasModem_ = ioctl(fd_, TIOCMGET, &lines) == 0;
     modem_ = ModemBits(lines);
     countsErrors_ = ioctl(fd_, TIOCGICOUNT, &icount_) == 0;
+    // The far ends of pseudo-terminals: majors 136 to 143.
+    pty_ = major(rdev_) >= 136 && major(rdev_) <= 143;
   }
 
   ~TermiosBackend() override { Stop(); }
@@ -302,6 +305,8 @@ class TermiosBackend : public LineBackend {
   bool SeesOutputQueue() const override { return hasModem_; }
 
   DWORD OutputQueued() override {
+    // A pseudo-terminal always says 0, and asking costs as much as a write.
+    if (pty_) return 0;
     int queued = 0;
     if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued < 0) return 0;
     return static_cast<DWORD>(queued);
@@ -395,6 +400,7 @@ class TermiosBackend : public LineBackend {
   dev_t rdev_;
   bool hasModem_ = false;
   bool countsErrors_ = false;
+  bool pty_ = false;
   DWORD modem_ = 0;
   serial_icounter_struct icount_{};
   CommPort* port_ = nullptr;

@@ -1,10 +1,11 @@
 // The Windows-1250 codec and the dump text helpers.
 #include "app/cp1250.h"
+#include "app/dump_file.h"
 #include "app/dump_text.h"
+#include "app/memo.h"
 
 #include <gtest/gtest.h>
 
-#include <QPlainTextEdit>
 
 #include <iconv.h>
 
@@ -75,18 +76,43 @@ TEST(AppCodec, ReportsTheFirstCharacterWithoutAByte) {
   EXPECT_EQ(EncodeCp1250(QString()), std::string());
 }
 
-TEST(AppCodec, DumpTextEndsLinesAtCrLfCrAndLf) {
-  EXPECT_EQ(DumpBytesToText("a\r\nb\rc\nd"), QStringLiteral("a\nb\nc\nd"));
-  EXPECT_EQ(DumpBytesToText("a\r\n"), QStringLiteral("a\n"));
-  EXPECT_EQ(DumpBytesToText("\r\r\n\n\n\r"), QStringLiteral("\n\n\n\n\n"));  // CR, CR LF, LF, LF, CR
-  EXPECT_EQ(DumpBytesToText(""), QString());
-  EXPECT_EQ(DumpBytesToText(std::string_view("x\0y\r\n", 5)), QStringLiteral("x\u2400y\n"));
+namespace {
+
+QString Text(const std::string& utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
+
+}  // namespace
+
+TEST(AppCodec, DumpTextEndsLinesAtCrLfCrAndLfAlsoAcrossPieces) {
+  EXPECT_EQ(Text(DumpBytesToUtf8("a\r\nb\rc\nd")), QStringLiteral("a\nb\nc\nd"));
+  EXPECT_EQ(Text(DumpBytesToUtf8("a\r\n")), QStringLiteral("a\n"));
+  EXPECT_EQ(Text(DumpBytesToUtf8("\r\r\n\n\n\r")), QStringLiteral("\n\n\n\n\n"));  // CR, CR LF, LF, LF, CR
+  EXPECT_EQ(DumpBytesToUtf8(""), "");
+  EXPECT_EQ(Text(DumpBytesToUtf8(std::string_view("x\0y\x9a\r\n", 6))), QStringLiteral("x\u2400yš\n"));
+  // A file read in pieces: a CR LF split between two is one line end.
+  DumpDecoder decoder;
+  std::string text;
+  for (std::string_view piece : {"a\r", "\nb\r", "c\r", "", "\n", "\n"}) decoder.Decode(piece, text);
+  EXPECT_EQ(text, "a\nb\nc\n\n");
+}
+
+// What the pane shows is what goes back out: every byte but the two line
+// ends, through the pane and out as a dump line.
+TEST(AppCodec, EveryByteRoundTripsThroughThePane) {
+  std::string line;
+  for (int b = 0; b < 256; ++b)
+    if (b != '\r' && b != '\n') line += static_cast<char>(b);
+  TMemo memo;
+  memo.Replace(0, [&](auto append) { append(DumpBytesToUtf8(line + "\r\n")); });
+  EXPECT_EQ(memo.LineCount(), 1);
+  EXPECT_EQ(memo.text().at(0), QChar(kNulSymbol));
+  EXPECT_EQ(memo.text().size(), 255);  // 254 characters and the line end
+  EXPECT_EQ(EncodeDumpText(memo.Utf8()), line + "\r\n");
 }
 
 TEST(AppCodec, MemoLinesLeaveOutOnlyTheRestAfterAFinalLineBreak) {
-  QPlainTextEdit memo;
+  TMemo memo;
   auto lines = [&](const QString& text) {
-    memo.setPlainText(text);
+    memo.setText(text);
     return MemoLines(memo);
   };
   EXPECT_EQ(lines(QString()), QStringList());
@@ -94,6 +120,9 @@ TEST(AppCodec, MemoLinesLeaveOutOnlyTheRestAfterAFinalLineBreak) {
   EXPECT_EQ(lines(QStringLiteral("a\nb\n")), QStringList({"a", "b"}));
   EXPECT_EQ(lines(QStringLiteral("a\n\n")), QStringList({"a", ""}));
   EXPECT_EQ(lines(QStringLiteral("\n")), QStringList({""}));
+  EXPECT_EQ(lines(QStringLiteral("a\r\nb\rc")), QStringList({"a", "b", "c"}));
+  // A pasted line or paragraph separator breaks the line too.
+  EXPECT_EQ(lines(QStringLiteral("a\u2028b\u2029")), QStringList({"a", "b"}));
   // A no-break space (byte 0xA0) stays what it is.
-  EXPECT_EQ(lines(DumpBytesToText("x\xa0y\r\n")), QStringList({QStringLiteral("x\u00a0y")}));
+  EXPECT_EQ(lines(Text(DumpBytesToUtf8("x\xa0y\r\n"))), QStringList({QStringLiteral("x\u00a0y")}));
 }

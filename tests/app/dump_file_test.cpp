@@ -13,23 +13,47 @@
 
 namespace {
 
+std::string Utf8(const QString& text) { return text.toUtf8().toStdString(); }
+
 TEST(AppDumpFile, LinesBecomeWindows1250WithCrLf) {
-  EXPECT_EQ(EncodeDumpLines({}), "");
-  EXPECT_EQ(EncodeDumpLines({QString()}), "\r\n");
-  EXPECT_EQ(EncodeDumpLines({QStringLiteral("Příjem"), QString(QChar(0x2400)) + QChar(0x81)}),
-            "P\xf8\xedjem\r\n" + std::string("\0\x81\r\n", 4));
+  EXPECT_EQ(EncodeDumpText(""), "");
+  EXPECT_EQ(EncodeDumpText("\n"), "\r\n");
+  EXPECT_EQ(EncodeDumpText("a"), "a\r\n") << "the last line gets its end";
+  EXPECT_EQ(EncodeDumpText(Utf8(QStringLiteral("Příjem\n") + QChar(0x2400) + QChar(0x81) + QChar(0x2028) + "x\n")),
+            "P\xf8\xedjem\r\n" + std::string("\0\x81\r\nx\r\n", 7));
+  // Large texts go out in pieces, whole lines and nothing lost.
+  std::string big;
+  for (int i = 0; i < 20000; ++i) big += "0000: 77 12 AB 77 00 FF 01 02 03 04 05 06 07 08 09 0A\n";
+  std::string joined;
+  int pieces = 0;
+  EncodeDumpText(big, [&](std::string_view piece) {
+    ++pieces;
+    joined += piece;
+  });
+  EXPECT_GT(pieces, 1);
+  std::erase(joined, '\r');
+  EXPECT_EQ(joined, big);
 }
 
 TEST(AppDumpFile, AnUnencodableCharacterNamesItsLineAndNothingIsWritten) {
   try {
-    EncodeDumpLines({QStringLiteral("ok"), QStringLiteral("a") + QString::fromUcs4(U"😀").front() +
-                                               QString::fromUcs4(U"😀").back()});
+    EncodeDumpText(Utf8(QStringLiteral("ok\na😀")));
     FAIL() << "no error";
   } catch (const Exception& e) {
     EXPECT_EQ(QString::fromStdString(e.Message()),
               QStringLiteral("Řádek 2 obsahuje na pozici 2 znak „😀“ (U+1F600), který v kódu Windows-1250 není. "
                              "Soubor nebyl uložen."));
   }
+  // Found when the lines before it are already on their way to the disk:
+  // the old file stays whole and no piece of the new one is left.
+  QTemporaryDir temp;
+  const QString target = temp.filePath("d.nvr");
+  WriteBytes(target, "old\r\n");
+  std::string text(600000, 'x');
+  text += "\n\u00f1\n";  // ñ, which Windows-1250 lacks
+  EXPECT_THROW(SaveDumpFile(target, text), Exception);
+  EXPECT_EQ(ReadBytes(target), "old\r\n");
+  EXPECT_EQ(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 1);
 }
 
 TEST(AppDumpFile, ReplacesAFileWholeKeepingItsPermissionsAndFollowingLinks) {

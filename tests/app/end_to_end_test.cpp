@@ -4,6 +4,7 @@
 #include "app/app_state.h"
 #include "app/dump_text.h"
 #include "app/main_window.h"
+#include "app/memo.h"
 #include "app/receive_dialog.h"
 #include "app/send_dialog.h"
 #include "serial/serial.h"
@@ -14,7 +15,6 @@
 
 #include <QDir>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -251,11 +251,15 @@ TEST_F(AppEndToEnd, TheExchangeVanishingMidSendIsReportedOnceAndTheNextSendWorks
   form_->FileListBox1Click();
   StartSim({"--generate", std::to_string(options.bytes), "--trigger", "command", "--unpaced"});
   int gaugeAfterLoss = -1;
+  bool killed = false;
   answers_.Then(DialogAnswerer::Press("OK"));
   answers_.Then([&](QWidget* dialog) {
-    // The exchange goes while the loop runs, after the hundredth line.
+    // The exchange goes while the loop runs, once a hundred lines are out.
     QObject::connect(Form2->Gauge1, &QProgressBar::valueChanged, dialog, [&](int value) {
-      if (value == 100) sim_->Kill();
+      if (value >= 100 && !killed) {
+        killed = true;
+        sim_->Kill();
+      }
     });
     When([&] { return answers_.Seen().size() >= 3; },
          [&](QWidget*) {

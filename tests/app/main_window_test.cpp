@@ -2,6 +2,7 @@
 // and the application's general error report.
 #include "app/app_state.h"
 #include "app/main_window.h"
+#include "app/memo.h"
 #include "rtl/error_report.h"
 #include "rtl/thread.h"
 #include "serial/serial.h"
@@ -11,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
@@ -21,6 +22,7 @@
 #include <QToolButton>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 class AppMainWindow : public ::testing::Test {
@@ -108,11 +110,11 @@ TEST_F(AppMainWindow, HasItsControlsAndCaptions) {
 
   const QFontMetrics memoFont(f.Memo1->font());  // every letter as wide as the next
   EXPECT_EQ(memoFont.horizontalAdvance(QLatin1Char('i')), memoFont.horizontalAdvance(QLatin1Char('W')));
-  EXPECT_EQ(f.Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
+  EXPECT_EQ(f.Memo1->wrapMode(), QsciScintilla::WrapNone);
   EXPECT_EQ(f.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   EXPECT_EQ(f.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
   EXPECT_FALSE(f.Memo1->isReadOnly());
-  EXPECT_TRUE(f.Memo1->toPlainText().isEmpty());
+  EXPECT_TRUE(f.Memo1->text().isEmpty());
   EXPECT_EQ(f.StatusBar1, f.statusBar());
   EXPECT_EQ(f.StatusBar1Panel0->parentWidget(), f.StatusBar1);
   EXPECT_TRUE(f.StatusBar1Panel0->text().isEmpty());
@@ -121,6 +123,33 @@ TEST_F(AppMainWindow, HasItsControlsAndCaptions) {
   EXPECT_FALSE(Receiving);
   EXPECT_EQ(ReceivedCount, 0);
   EXPECT_FALSE(Sending);
+}
+
+// Memo1 follows new lines while its view is at the end and stays where the
+// user scrolled to otherwise; long lines run off to the right with no
+// horizontal bar; its context menu speaks Czech.
+TEST_F(AppMainWindow, TheTextPaneFollowsNewLinesOnlyAtTheEnd) {
+  TMemo& memo = *form_->Memo1;
+  std::string lines;
+  for (int i = 0; i < 300; ++i) lines += "7700: 12 34 56 78 9A BC DE F0 12 34 56 78 9A BC DE F0 ;" + std::string(200, 'x') + "\n";
+  memo.AppendLines(lines);
+  QCoreApplication::processEvents();
+  const long shown = memo.SendScintilla(QsciScintillaBase::SCI_LINESONSCREEN);
+  EXPECT_GE(memo.SendScintilla(QsciScintillaBase::SCI_GETFIRSTVISIBLELINE) + shown, 300) << "the last line is in view";
+  EXPECT_TRUE(memo.verticalScrollBar()->isVisible());
+  EXPECT_FALSE(memo.horizontalScrollBar()->isVisible());
+
+  memo.SendScintilla(QsciScintillaBase::SCI_SETFIRSTVISIBLELINE, 10UL);
+  memo.AppendLines("7710: 00\n");
+  QCoreApplication::processEvents();
+  EXPECT_EQ(memo.SendScintilla(QsciScintillaBase::SCI_GETFIRSTVISIBLELINE), 10) << "scrolled back, the view stays";
+  EXPECT_EQ(memo.LineCount(), 301);
+
+  std::unique_ptr<QMenu> menu(memo.createStandardContextMenu());
+  ASSERT_NE(menu, nullptr);
+  QStringList items;
+  for (QAction* action : menu->actions()) items << action->text().remove(QLatin1Char('&'));
+  EXPECT_TRUE(items.contains(QStringLiteral("Vložit"))) << items.join(QLatin1Char('|')).toStdString();
 }
 
 TEST_F(AppMainWindow, OwnsComPort1ClosedWithTheExchangesSettings) {

@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "app/dump_text.h"
 #include "app/main_window.h"
+#include "app/memo.h"
 #include "app/receive_dialog.h"
 #include "app/send_dialog.h"
 #include "serial/serial.h"
@@ -15,7 +16,6 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QKeyEvent>
@@ -218,7 +218,7 @@ TEST_F(AppReceive, AHeldEnterFromTheSaveDialogDoesNotEndTheReception) {
 }
 
 TEST_F(AppReceive, CancellingTheSaveDialogChangesNothing) {
-  form_->Memo1->setPlainText(QStringLiteral("kept\n"));
+  form_->Memo1->setText(QStringLiteral("kept\n"));
   form_->StatusBar1Panel0->setText(QStringLiteral("before"));
   ReceivedCount = 7;
   answers_.Then(Reusable(DialogAnswerer::Press("Storno")));
@@ -227,7 +227,7 @@ TEST_F(AppReceive, CancellingTheSaveDialogChangesNothing) {
   EXPECT_EQ(answers_.Seen()[0].title, QStringLiteral("Zadejte název souboru pro uložení"));
   EXPECT_EQ(device_->CountOf("CreateFile"), 0);
   EXPECT_FALSE(form_->ComPort1->Connected());
-  EXPECT_EQ(form_->Memo1->toPlainText(), QStringLiteral("kept\n"));
+  EXPECT_EQ(form_->Memo1->text(), QStringLiteral("kept\n"));
   EXPECT_EQ(form_->StatusBar1Panel0->text(), QStringLiteral("before"));
   EXPECT_EQ(ReceivedCount, 0);
   EXPECT_FALSE(Receiving);
@@ -297,7 +297,7 @@ TEST_F(AppReceive, TheChosenNameAndFilterAreProposedNextTime) {
 
 TEST_F(AppReceive, APortThatCannotBeOpenedIsReportedAndNothingStarts) {
   device_->FailCall("CreateFile", ERROR_ACCESS_DENIED);
-  form_->Memo1->setPlainText(QStringLiteral("kept\n"));
+  form_->Memo1->setText(QStringLiteral("kept\n"));
   answers_.Then(SaveAs(Path("never.nvr")));
   answers_.Then(DialogAnswerer::Press("OK"));
   form_->ToolButton1->click();
@@ -307,7 +307,7 @@ TEST_F(AppReceive, APortThatCannotBeOpenedIsReportedAndNothingStarts) {
   EXPECT_EQ(answers_.Seen()[1].icon, QMessageBox::NoIcon);
   EXPECT_FALSE(Receiving);
   EXPECT_FALSE(form_->ComPort1->Connected());
-  EXPECT_EQ(form_->Memo1->toPlainText(), QStringLiteral("kept\n"));
+  EXPECT_EQ(form_->Memo1->text(), QStringLiteral("kept\n"));
   EXPECT_FALSE(QFileInfo::exists(Path("never.nvr")));
 }
 

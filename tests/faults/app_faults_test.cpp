@@ -5,6 +5,7 @@
 #include "app/app_state.h"
 #include "app/dump_text.h"
 #include "app/main_window.h"
+#include "app/memo.h"
 #include "app/receive_dialog.h"
 #include "app/send_dialog.h"
 #include "serial/serial.h"
@@ -16,7 +17,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>

@@ -127,6 +127,34 @@ TEST_F(WinapiPty, ReadReturnsAtOnceWithWhatIsQueued) {
   EXPECT_EQ(ReadQueued(), "c");
 }
 
+// After a small batch the device is left alone for a few characters' time
+// (at 1200 Bd the longest): what comes meanwhile still raises its event and
+// is kept whole and in order, and a read that waits for bytes gets them.
+TEST_F(WinapiPty, BytesArrivingWhileTheyGatherAreCountedAndReadInOrder) {
+  DCB d = State();
+  d.BaudRate = 1200;
+  ASSERT_TRUE(SetCommState(h, &d));
+  ASSERT_TRUE(SetCommMask(h, EV_RXCHAR));
+  ASSERT_TRUE(pty.Write("a"));
+  EXPECT_EQ(WaitFor(EV_RXCHAR), DWORD(EV_RXCHAR));
+  ASSERT_TRUE(pty.Write("bc"));
+  EXPECT_EQ(WaitFor(EV_RXCHAR), DWORD(EV_RXCHAR));
+  COMSTAT stat{};
+  DWORD errors = 0;
+  ASSERT_TRUE(ClearCommError(h, &errors, &stat));
+  EXPECT_EQ(stat.cbInQue, 3u);
+  EXPECT_EQ(ReadQueued(), "abc");
+
+  SetTimeouts(0, 0, 0);  // wait for the whole count
+  std::string got(2, '\0');
+  DWORD n = 0;
+  ASSERT_FALSE(ReadFile(h, got.data(), 2, &n, &Ov(0)));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  ASSERT_TRUE(pty.Write("de"));
+  ASSERT_TRUE(GetOverlappedResult(h, &ov[0], &n, TRUE));
+  EXPECT_EQ(got, "de");
+}
+
 TEST_F(WinapiPty, ReadTimeOuts) {
   char buf[16];
   DWORD n = 99;
