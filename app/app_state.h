@@ -8,6 +8,7 @@
 class TForm1;
 class TForm2;
 class TForm3;
+class QWidget;
 
 // True while a reception is under way (from the port's opening to "Storno").
 extern bool Receiving;
@@ -21,3 +22,6 @@ extern bool Sending;
 extern TForm1* Form1;  // the main window
 extern TForm2* Form2;  // the send dialog while it exists
 extern TForm3* Form3;  // the receive dialog while it exists
+
+// What a message box belongs over: the open dialog, else the main window.
+QWidget* TopDialog(TForm1& form);

@@ -106,6 +106,6 @@ bool AnnounceLineLost(TForm1& form, const QString& detail) {
                                 "nebo přestalo odpovídat.")
                      .arg(PortName(form));
   if (!detail.isEmpty()) text += QLatin1Char(' ') + detail;
-  ShowErrorBox(Form2 ? static_cast<QWidget*>(Form2) : Form3 ? static_cast<QWidget*>(Form3) : &form, text);
+  ShowErrorBox(TopDialog(form), text);
   return true;
 }

@@ -90,7 +90,7 @@ void AnnounceEnd(TForm1& form) {
   EndAnnounced = true;
   ShowTakenLines(form);  // the last lines are up before the box
   if (EndQuietTimer) EndQuietTimer->stop();
-  ShowPlainMessage(Form3 ? static_cast<QWidget*>(Form3) : &form, QStringLiteral("Data jsou přijata"));
+  ShowPlainMessage(TopDialog(form), QStringLiteral("Data jsou přijata"));
 }
 
 // A "77" after the last line end is the end only if nothing follows it for
@@ -179,6 +179,23 @@ QFileDialog* SaveDialog(TForm1& form) {
   return dialog;
 }
 
+// The save dialog in `directory` proposing `name` with the last confirmed
+// type; the file chosen (relative names taken from the dialog's folder),
+// remembered as the next proposal.
+std::optional<QFileInfo> RunSaveDialog(TForm1& form, const QString& directory, const QString& name) {
+  QFileDialog* dialog = SaveDialog(form);
+  dialog->setDirectory(directory);
+  dialog->selectNameFilter(dialog->property(kConfirmedFilter).toString());
+  dialog->selectFile(name);
+  if (dialog->exec() != QDialog::Accepted) return std::nullopt;
+  const QString chosen = dialog->selectedFiles().value(0);
+  if (chosen.isEmpty()) return std::nullopt;
+  const QFileInfo info(dialog->directory(), chosen);
+  dialog->setProperty(kProposedName, info.fileName());
+  dialog->setProperty(kConfirmedFilter, dialog->selectedNameFilter());
+  return info;
+}
+
 // Takes every complete line out of RxBuffer, in order (lines that arrived
 // together must not wait for later events, which may never come once the
 // exchange is done), counts them and has them shown soon. Notes in
@@ -214,16 +231,10 @@ void TakeLines(TForm1& form, bool& endLine) {
 
 void TForm1::Pijmout1Click() {
   ReceivedCount = 0;
-  QFileDialog* dialog = SaveDialog(*this);
-  dialog->setDirectory(DirectoryListBox1->Directory());
-  dialog->selectNameFilter(dialog->property(kConfirmedFilter).toString());
-  dialog->selectFile(dialog->property(kProposedName).toString());
-  if (dialog->exec() != QDialog::Accepted) return;
-  const QString chosen = dialog->selectedFiles().value(0);
-  if (chosen.isEmpty()) return;
-  const QFileInfo chosenInfo(dialog->directory(), chosen);
-  dialog->setProperty(kProposedName, chosenInfo.fileName());
-  dialog->setProperty(kConfirmedFilter, dialog->selectedNameFilter());
+  const QString proposed = SaveDialog(*this)->property(kProposedName).toString();
+  const std::optional<QFileInfo> chosen = RunSaveDialog(*this, DirectoryListBox1->Directory(), proposed);
+  if (!chosen) return;
+  const QFileInfo& chosenInfo = *chosen;
 
   if (!OpenComPortForCommand(*this)) return;
 
@@ -318,15 +329,8 @@ void CollectWaitingLines(TForm1& form) {
 }
 
 std::optional<QString> ChooseReceiveFile(TForm1& form, const QString& proposed) {
-  QFileDialog* dialog = SaveDialog(form);
   const QFileInfo info(proposed);
-  dialog->setDirectory(info.absolutePath());
-  dialog->selectNameFilter(dialog->property(kConfirmedFilter).toString());
-  dialog->selectFile(info.fileName());
-  if (dialog->exec() != QDialog::Accepted) return std::nullopt;
-  const QString chosen = dialog->selectedFiles().value(0);
-  if (chosen.isEmpty()) return std::nullopt;
-  dialog->setProperty(kProposedName, QFileInfo(chosen).fileName());
-  dialog->setProperty(kConfirmedFilter, dialog->selectedNameFilter());
-  return chosen;
+  const std::optional<QFileInfo> chosen = RunSaveDialog(form, info.absolutePath(), info.fileName());
+  if (!chosen) return std::nullopt;
+  return chosen->absoluteFilePath();
 }

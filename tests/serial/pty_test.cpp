@@ -125,16 +125,21 @@ std::string Pattern(size_t size) {
   return s;
 }
 
+// A port on the near end of the line, without an event thread.
+void OnNearEnd(TComPort& port, TBaudRate baud = br9600, TStopBits stopBits = sbOneStopBit) {
+  port.SetPort("COM5");
+  port.SetEvents(TComEvents{});
+  port.SetBaudRate(baud);
+  port.SetStopBits(stopBits);
+}
+
 }  // namespace
 
 TEST(SerialPty, WriteAndReadMoveRealBytes) {
   FarEnd remote;
   ASSERT_TRUE(remote.Ok());
   TComPort port(nullptr);
-  port.SetPort("COM5");
-  port.SetEvents(TComEvents{});
-  port.SetBaudRate(br1200);
-  port.SetStopBits(sbTwoStopBits);
+  OnNearEnd(port, br1200, sbTwoStopBits);
   port.Open();
   ASSERT_TRUE(port.Connected());
 
@@ -177,8 +182,7 @@ TEST(SerialPty, ReadWithNothingWaitingReturnsAtOnceWithNothing) {
   FarEnd remote;
   ASSERT_TRUE(remote.Ok());
   TComPort port(nullptr);
-  port.SetPort("COM5");
-  port.SetEvents(TComEvents{});
+  OnNearEnd(port);
   port.Open();
   std::string text = "x";
   EXPECT_EQ(port.ReadText(text, 10), 0);  // the default time-outs
@@ -191,8 +195,7 @@ TEST(SerialPty, AbortTransfersEndsAPendingRead) {
   FarEnd remote;
   ASSERT_TRUE(remote.Ok());
   TComPort port(nullptr);
-  port.SetPort("COM5");
-  port.SetEvents(TComEvents{});
+  OnNearEnd(port);
   port.Timeouts().SetReadInterval(0);
   port.Timeouts().SetReadTotalConstant(60000);
   port.Open();
@@ -251,10 +254,7 @@ TEST(SerialPty, SettingsReachTheDeviceAndReadBack) {
   FarEnd remote;
   ASSERT_TRUE(remote.Ok());
   TComPort port(nullptr);
-  port.SetPort("COM5");
-  port.SetEvents(TComEvents{});
-  port.SetBaudRate(br1200);
-  port.SetStopBits(sbTwoStopBits);
+  OnNearEnd(port, br1200, sbTwoStopBits);
   port.FlowControl().SetFlowControl(fcSoftware);
   port.FlowControl().SetXonChar('Q');
   port.FlowControl().SetXoffChar('S');
@@ -295,8 +295,7 @@ TEST(SerialPty, ALineWithoutModemLinesReportsEverySignalOff) {
   FarEnd remote;
   ASSERT_TRUE(remote.Ok());
   TComPort port(nullptr);
-  port.SetPort("COM5");
-  port.SetEvents(TComEvents{});
+  OnNearEnd(port);
   std::vector<std::string> reports;
   port.OnCTSChange = [&](TObject*, bool on) { reports.push_back(on ? "CTS on" : "CTS off"); };
   port.OnDSRChange = [&](TObject*, bool on) { reports.push_back(on ? "DSR on" : "DSR off"); };
