@@ -109,15 +109,30 @@ int32_t TForm2::WriteLine(const std::string& bytes, TAsyncTransfer* transfer, in
     bool& flag;
     ~WriteEnd() { flag = false; }
   } writeEnd{writing_};
-  port.WriteTextAsync(bytes, transfer);
-  const HANDLE done = transfer->Overlapped.hEvent;
-  if (WaitForSingleObject(done, 0) != WAIT_OBJECT_0) {
-    // The line takes the line's time to leave a UART: the window answers
-    // meanwhile, between short waits for the write to complete.
-    ShowProgress(handled);
-    while (WaitForSingleObject(done, kWriteWaitSliceMs) == WAIT_TIMEOUT) QCoreApplication::processEvents();
+  size_t written = 0;
+  bool held = false;
+  for (;;) {
+    port.WriteTextAsync(written == 0 ? bytes : bytes.substr(written), transfer);
+    const HANDLE done = transfer->Overlapped.hEvent;
+    if (WaitForSingleObject(done, 0) != WAIT_OBJECT_0) {
+      // The line takes the line's time to leave a UART: the window answers
+      // meanwhile, between short waits for the write to complete.
+      ShowProgress(handled);
+      while (WaitForSingleObject(done, kWriteWaitSliceMs) == WAIT_TIMEOUT) QCoreApplication::processEvents();
+    }
+    written += static_cast<size_t>(port.WaitForTransfer(transfer));
+    if (written >= bytes.size() || !Sending) break;
+    // The write's time-out ran out with the line only partly taken: the
+    // exchange holds the line (flow control, a full buffer) while it works.
+    // The rest waits for it; "Storno" ends the waiting.
+    if (!held) {
+      held = true;
+      Label6->setText(QStringLiteral("Ústředna zatím nepřijímá, čeká se na ni."));
+      Label6->show();
+    }
   }
-  return port.WaitForTransfer(transfer);
+  if (held) Label6->hide();
+  return static_cast<int32_t>(written);
 }
 
 void TForm2::FormActivate() {

@@ -29,6 +29,7 @@ struct State {
   unsigned pace = 0;  // bytes per second; 0: a write leaves at once
   size_t queueLimit = 0;
   bool queueVisible = false;
+  bool held = false;  // the far end holds the line: nothing leaves the queue
   std::string txQueue;
   Clock::time_point lineClock;
   size_t discarded = 0;
@@ -36,7 +37,7 @@ struct State {
   // With `mu` held: moves what the line has sent by now into `written`.
   void Drain() {
     const auto now = Clock::now();
-    if (pace == 0 || txQueue.empty()) {
+    if (pace == 0 || txQueue.empty() || held) {
       lineClock = now;
       return;
     }
@@ -50,7 +51,13 @@ struct State {
   Clock::duration ByteTimes(size_t bytes) const {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(bytes) / pace));
   }
-  Clock::time_point EmptyAt() const { return lineClock + ByteTimes(txQueue.size()); }
+  // With `lock` on `mu`: until the queue may have emptied, or anything changed.
+  void WaitForLine(std::unique_lock<std::mutex>& lock) {
+    if (held)
+      changed.wait(lock);
+    else
+      changed.wait_until(lock, lineClock + ByteTimes(txQueue.size()));
+  }
 
   struct Failure {
     DWORD error;
@@ -176,7 +183,7 @@ class VirtualBackend : public winapi::LineBackend {
       }
       state_->Drain();
       if (!state_->txQueue.empty()) {
-        state_->changed.wait_until(lock, state_->EmptyAt());
+        state_->WaitForLine(lock);
         continue;
       }
       drainWanted_ = false;
@@ -252,6 +259,13 @@ class Device : public VirtualDevice {
     state_->queueVisible = visible;
   }
 
+  void HoldLine(bool held) override {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    state_->Drain();
+    state_->held = held;
+    state_->changed.notify_all();
+  }
+
   size_t Discarded() const override {
     std::lock_guard<std::mutex> lock(state_->mu);
     return state_->discarded;
@@ -259,7 +273,7 @@ class Device : public VirtualDevice {
 
   void WaitUntilSent() override {
     std::unique_lock<std::mutex> lock(state_->mu);
-    for (state_->Drain(); !state_->txQueue.empty(); state_->Drain()) state_->changed.wait_until(lock, state_->EmptyAt());
+    for (state_->Drain(); !state_->txQueue.empty(); state_->Drain()) state_->WaitForLine(lock);
   }
 
   void Feed(const std::string& bytes) override {

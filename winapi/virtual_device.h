@@ -47,6 +47,9 @@ class VirtualDevice {
   // queue (a UART, a USB adapter); without, it does not (a pseudo-terminal),
   // and the line goes on sending after the port is closed.
   virtual void PaceLine(unsigned bytesPerSecond, size_t queueBytes, bool visible) = 0;
+  // The far end holds the line (flow control, a busy exchange): nothing
+  // leaves the transmit queue until it lets go.
+  virtual void HoldLine(bool held) = 0;
   // Bytes in the transmit queue that a purge threw away.
   virtual size_t Discarded() const = 0;
   // Waits until the paced line has sent everything in its queue.

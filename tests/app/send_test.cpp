@@ -137,6 +137,44 @@ TEST_F(AppSend, StornoInTheMiddleStopsTheWritingButTheGaugeRunsOut) {
   EXPECT_FALSE(form_->ComPort1->Connected());
 }
 
+// A busy exchange holds the line (flow control, a full buffer) for longer
+// than a write may take: the rest of the line waits for it, nothing is cut
+// and nothing reported, and the dialog says why it stands still.
+TEST_F(AppSend, AnExchangeThatHoldsTheLineGetsEveryLineOnceItLetsGo) {
+  QStringList lines;
+  for (int i = 0; i < 30; ++i) lines << QStringLiteral("%1: 3A 77 0F 12 C4 77 9B 00").arg(0x7700 + i * 16, 4, 16);
+  form_->Memo1->setText(lines.join('\n'));
+  form_->ComPort1->Timeouts().SetWriteTotalMultiplier(0);
+  form_->ComPort1->Timeouts().SetWriteTotalConstant(50);  // a held write gives up after 50 ms
+  device_->PaceLine(20000, 16, true);
+  int writesAtHold = 0;
+  QString heldText;
+  answers_.Then(DialogAnswerer::Press("OK"));
+  answers_.Then([&](QWidget* dialog) {
+    When([] { return Form2->Gauge1->value() >= 10; },
+         [&](QWidget*) {
+           device_->HoldLine(true);
+           writesAtHold = device_->CountOf("WriteFile");
+         })(dialog);
+    // Several write time-outs later.
+    When([&] { return writesAtHold > 0 && device_->CountOf("WriteFile") >= writesAtHold + 4; },
+         [&](QWidget*) {
+           heldText = Form2->Label6->isVisible() ? Form2->Label6->text() : QString();
+           device_->HoldLine(false);
+         })(dialog);
+    When([] { return Form2->Label6->text().startsWith(QStringLiteral("Soubor byl celý")); },
+         [](QWidget*) { Form2->BitBtn1->click(); }, &timedOut_)(dialog);
+  });
+  form_->ToolButton2->click();
+  ASSERT_FALSE(timedOut_);
+  EXPECT_EQ(heldText, QStringLiteral("Ústředna zatím nepřijímá, čeká se na ni."));
+  device_->WaitUntilSent();
+  std::string all;
+  for (const QString& line : lines) all += line.toStdString() + "\r\n";
+  EXPECT_EQ(device_->TakeWritten(), all);
+  EXPECT_EQ(answers_.Seen().size(), 2u) << "no report";
+}
+
 TEST_F(AppSend, ALineWithACharacterTheExchangeCannotTakeStopsTheSendBeforeAnything) {
   form_->Memo1->setText(QStringLiteral("fine\nšipka → tady\nfine\n"));
   answers_.Then(DialogAnswerer::Press("OK"));
