@@ -49,6 +49,9 @@ class Exchange {
   void HandleSignals();
   void HandleTimers();
   std::optional<Clock::time_point> NextDeadline() const;
+  // Whether a quiet paced load is due a read all the same (see Run).
+  bool NudgeDue(Clock::time_point now) const;
+  static constexpr std::chrono::milliseconds kNudgeAfter{500};
   void WriteReport() const;
   void Say(const std::string& line) const;
 
@@ -86,6 +89,7 @@ class Exchange {
   Clock::time_point load_start_;
   LoadCollector load_;
   Clock::time_point last_data_;
+  Clock::time_point last_nudge_;
   unsigned loads_ = 0;
   std::optional<LoadResult> last_load_;
   std::size_t last_load_bytes_ = 0;
