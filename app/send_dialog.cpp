@@ -196,8 +196,10 @@ void TForm2::FormActivate() {
       break;
     }
     if (!self) return;
+    const bool stopped = closeAfterWrite_;
     if (closeAfterWrite_) {
-      // "Storno" came while the line went out: it is out, now the port goes.
+      // "Storno" came while the line went out: it is out (or the exchange
+      // held it back until the press), now the port goes.
       closeAfterWrite_ = false;
       closeError = ClosePort();
       if (!self) return;
@@ -205,11 +207,15 @@ void TForm2::FormActivate() {
     }
     if (written != static_cast<int32_t>(bytes.size())) {
       ShowProgress(i);
-      throw Exception(QStringLiteral("Věta %1 nebyla odeslána celá: port převzal %2 z %3 bajtů.")
-                          .arg(i + 1)
-                          .arg(written)
-                          .arg(bytes.size())
-                          .toStdString());
+      const QString cut = QStringLiteral("Věta %1 nebyla odeslána celá: port převzal %2 z %3 bajtů.")
+                              .arg(i + 1)
+                              .arg(written)
+                              .arg(bytes.size());
+      if (!stopped) throw Exception(cut.toStdString());
+      // "Storno" ended the waiting for a held line: the technician learns
+      // what the exchange got, and the dialog goes as asked.
+      ShowErrorBox(this, cut);
+      if (!self) return;
     }
   }
   if (!lineLost) {

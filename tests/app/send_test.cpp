@@ -173,6 +173,29 @@ TEST_F(AppSend, AnExchangeThatHoldsTheLineGetsEveryLineOnceItLetsGo) {
   for (const QString& line : lines) all += line.toStdString() + "\r\n";
   EXPECT_EQ(device_->TakeWritten(), all);
   EXPECT_EQ(answers_.Seen().size(), 2u) << "no report";
+
+  // "Storno" while the exchange holds the line: the send ends at that line
+  // with one report of what the exchange got of it, and the dialog goes.
+  form_->ComPort1->Timeouts().SetWriteTotalConstant(200);
+  answers_.Then(DialogAnswerer::Press("OK"));
+  answers_.Then(When([] { return Form2->Gauge1->value() >= 10; },
+                     [&](QWidget* dialog) {
+                       device_->HoldLine(true);
+                       writesAtHold = device_->CountOf("WriteFile");
+                       When([&] { return device_->CountOf("WriteFile") >= writesAtHold + 2; },
+                            [](QWidget*) { Form2->BitBtn1->click(); }, &timedOut_)(dialog);
+                     },
+                     &timedOut_));
+  answers_.Then(DialogAnswerer::Press("OK"));
+  form_->ToolButton2->click();
+  ASSERT_FALSE(timedOut_);
+  ASSERT_EQ(answers_.Seen().size(), 5u);
+  EXPECT_EQ(answers_.Seen()[4].title, QStringLiteral(" CHYBA "));
+  EXPECT_TRUE(answers_.Seen()[4].text.contains(QStringLiteral(" nebyla odeslána celá: port převzal ")))
+      << answers_.Seen()[4].text.toStdString();
+  EXPECT_EQ(Form2, nullptr) << "one Storno ends it";
+  EXPECT_FALSE(form_->ComPort1->Connected());
+  device_->HoldLine(false);
 }
 
 TEST_F(AppSend, ALineWithACharacterTheExchangeCannotTakeStopsTheSendBeforeAnything) {
