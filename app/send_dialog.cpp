@@ -112,7 +112,10 @@ int32_t TForm2::WriteLine(const std::string& bytes, TAsyncTransfer* transfer, in
   size_t written = 0;
   bool held = false;
   for (;;) {
-    port.WriteTextAsync(written == 0 ? bytes : bytes.substr(written), transfer);
+    if (written == 0)
+      port.WriteTextAsync(bytes, transfer);
+    else
+      port.WriteTextAsync(bytes.substr(written), transfer);
     const HANDLE done = transfer->Overlapped.hEvent;
     if (WaitForSingleObject(done, 0) != WAIT_OBJECT_0) {
       // The line takes the line's time to leave a UART: the window answers
