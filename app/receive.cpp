@@ -122,17 +122,20 @@ void WatchTail(TForm1& form) {
     EndQuietTimer->stop();
 }
 
-// Puts the lines taken so far into the pane, in one edit, and the count on
-// the label.
+// Puts the lines taken so far into the pane, in one edit.
+void MovePendingLines(TForm1& form) {
+  if (PendingLines.empty()) return;
+  form.Memo1->AppendLines(PendingLines);
+  PendingLines.clear();
+}
+
+// Puts the lines taken so far into the pane and the count on the label.
 void ShowTakenLines(TForm1& form) {
   if (ShowTimer) ShowTimer->stop();
   SinceShown.start();
-  if (!PendingLines.empty()) {
-    form.Memo1->AppendLines(PendingLines);
-    PendingLines.clear();
-    // A burst leaves no large buffer behind.
-    if (PendingLines.capacity() > (1u << 20)) std::string().swap(PendingLines);
-  }
+  MovePendingLines(form);
+  // A burst leaves no large buffer behind.
+  if (PendingLines.capacity() > (1u << 20)) std::string().swap(PendingLines);
   if (Form3) {
     const QString count = QStringLiteral("Přijato vět: %1").arg(ReceivedCount);
     if (Form3->Label1->text() != count) Form3->Label1->setText(count);
@@ -220,11 +223,29 @@ void TakeLines(TForm1& form, bool& endLine) {
   if (taken == 0) return;
   RxBuffer.erase(0, start);
   ReceivedCount += taken;
-  if (PendingLines.size() >= kPendingBytes) {
-    form.Memo1->AppendLines(PendingLines);
-    PendingLines.clear();
-  }
+  if (PendingLines.size() >= kPendingBytes) MovePendingLines(form);
   ShowSoon(form);
+}
+
+// Reads `count` waiting bytes into RxBuffer in slices, taking the lines of
+// each while the reception runs. With `live` the window answers between
+// slices and all `count` bytes are read; without, reading stops once the
+// reception has ended.
+void ReadWaiting(TForm1& form, int32_t count, bool live, bool& endLine) {
+  QElapsedTimer sinceLive;
+  sinceLive.start();
+  static std::string received;  // one slice, kept for the next
+  for (int32_t left = count; left > 0 && (live || Receiving);) {
+    const int32_t read = form.ComPort1->ReadText(received, std::min(left, kReadSlice));
+    if (read <= 0) break;
+    left -= read;
+    RxBuffer += received;
+    if (Receiving) TakeLines(form, endLine);
+    if (live && left > 0 && sinceLive.elapsed() >= kLiveIntervalMs) {
+      QCoreApplication::processEvents();
+      sinceLive.restart();
+    }
+  }
 }
 
 }  // namespace
@@ -279,23 +300,10 @@ void TForm1::ComPort1RxChar(TObject* Sender, int32_t Count) {
   // bytes still to come, but this event still finishes its announcement.
   const bool receiving = Receiving;
   bool endLine = false;
-  // A large backlog is read in slices, all Count bytes here; the window
-  // answers (and shows the lines) in between. No further port event can
-  // come in meanwhile: the event thread waits for this handler.
-  QElapsedTimer sinceLive;
-  sinceLive.start();
-  static std::string received;  // one slice, kept for the next
-  for (int32_t left = Count; left > 0;) {
-    const int32_t read = ComPort1->ReadText(received, std::min(left, kReadSlice));
-    if (read <= 0) break;
-    left -= read;
-    RxBuffer += received;
-    if (Receiving) TakeLines(*this, endLine);
-    if (left > 0 && sinceLive.elapsed() >= kLiveIntervalMs) {
-      QCoreApplication::processEvents();
-      sinceLive.restart();
-    }
-  }
+  // All Count bytes are read here, the window answering (and showing the
+  // lines) in between. No further port event can come in meanwhile: the
+  // event thread waits for this handler.
+  ReadWaiting(*this, Count, true, endLine);
   if (!receiving) return;
   if (endLine) {
     AnnounceEnd(*this);
@@ -311,14 +319,7 @@ void CollectWaitingLines(TForm1& form) {
     if (form.ComPort1->Connected()) {
       try {
         // What waits now, not what keeps streaming in meanwhile.
-        for (int32_t left = form.ComPort1->InputCount(); left > 0 && Receiving;) {
-          std::string received;
-          const int32_t read = form.ComPort1->ReadText(received, std::min(left, kReadSlice));
-          if (read <= 0) break;
-          left -= read;
-          RxBuffer += received;
-          TakeLines(form, endLine);
-        }
+        ReadWaiting(form, form.ComPort1->InputCount(), false, endLine);
       } catch (const EComPort&) {
         // A dead port has nothing more to give; its loss is reported by the port.
       }
