@@ -158,7 +158,7 @@ int Exchange::Run() {
         if (connected_) EndSession();
       }
     }
-    if (port_index >= 0 && NudgeDue(Clock::now())) {
+    if (auto nudge = NudgeAt(Clock::now()); port_index >= 0 && nudge && Clock::now() >= *nudge) {
       // A Linux pseudo-terminal can lose the wake-up that moves the tool's
       // bytes on to this side while a slow reader keeps the buffer full:
       // the tool's writes then stall with nothing to read here. A read
@@ -370,14 +370,13 @@ std::optional<Exchange::Clock::time_point> Exchange::NextDeadline() const {
     double due = double(load_.raw().size() + 1 - std::min(load_.raw().size() + 1, slice_)) / chars_per_second_;
     consider(load_start_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(due)));
   }
-  if (connected_ && load_active_ && pty_ && chars_per_second_ > 0 && LoadAllowance(Clock::now()) > 0)
-    consider(std::max(last_data_, last_nudge_) + kNudgeAfter);
+  if (auto nudge = NudgeAt(Clock::now())) consider(*nudge);
   return next;
 }
 
-bool Exchange::NudgeDue(Clock::time_point now) const {
-  return connected_ && load_active_ && pty_ && chars_per_second_ > 0 && LoadAllowance(now) > 0 &&
-         now >= std::max(last_data_, last_nudge_) + kNudgeAfter;
+std::optional<Exchange::Clock::time_point> Exchange::NudgeAt(Clock::time_point now) const {
+  if (!connected_ || !load_active_ || !pty_ || chars_per_second_ <= 0 || LoadAllowance(now) == 0) return std::nullopt;
+  return std::max(last_data_, last_nudge_) + kNudgeAfter;
 }
 
 void Exchange::HandleTimers() {

@@ -49,8 +49,8 @@ class Exchange {
   void HandleSignals();
   void HandleTimers();
   std::optional<Clock::time_point> NextDeadline() const;
-  // Whether a quiet paced load is due a read all the same (see Run).
-  bool NudgeDue(Clock::time_point now) const;
+  // When a quiet paced load is due a read all the same (see Run), if it is.
+  std::optional<Clock::time_point> NudgeAt(Clock::time_point now) const;
   static constexpr std::chrono::milliseconds kNudgeAfter{500};
   void WriteReport() const;
   void Say(const std::string& line) const;
