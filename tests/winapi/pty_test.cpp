@@ -45,6 +45,14 @@ class WinapiPty : public ::testing::Test {
     return d;
   }
 
+  // The queues as a status query reports them.
+  COMSTAT Queues() {
+    COMSTAT stat{};
+    DWORD errors = 0;
+    EXPECT_TRUE(ClearCommError(h, &errors, &stat));
+    return stat;
+  }
+
   // Starts an overlapped call with ev[i]; true when it went pending.
   OVERLAPPED& Ov(int i) {
     ov[i] = OVERLAPPED{};
@@ -118,9 +126,7 @@ TEST_F(WinapiPty, ReadReturnsAtOnceWithWhatIsQueued) {
   ASSERT_TRUE(SetCommMask(h, EV_RXCHAR));
   ASSERT_TRUE(pty.Write("abc"));
   EXPECT_EQ(WaitFor(EV_RXCHAR), DWORD(EV_RXCHAR));
-  COMSTAT stat{};
-  DWORD errors = 0;
-  ASSERT_TRUE(ClearCommError(h, &errors, &stat));
+  const COMSTAT stat = Queues();
   EXPECT_EQ(stat.cbInQue, 3u);
   EXPECT_EQ(stat.cbOutQue, 0u);
   EXPECT_EQ(ReadQueued(2), "ab");
@@ -139,9 +145,7 @@ TEST_F(WinapiPty, BytesArrivingWhileTheyGatherAreCountedAndReadInOrder) {
   EXPECT_EQ(WaitFor(EV_RXCHAR), DWORD(EV_RXCHAR));
   ASSERT_TRUE(pty.Write("bc"));
   EXPECT_EQ(WaitFor(EV_RXCHAR), DWORD(EV_RXCHAR));
-  COMSTAT stat{};
-  DWORD errors = 0;
-  ASSERT_TRUE(ClearCommError(h, &errors, &stat));
+  const COMSTAT stat = Queues();
   EXPECT_EQ(stat.cbInQue, 3u);
   EXPECT_EQ(ReadQueued(), "abc");
 
@@ -263,9 +267,7 @@ TEST_F(WinapiPty, AFullQueueHoldsBytesBackInsteadOfDropping) {
   ASSERT_TRUE(pty.Write(sent));
   ASSERT_TRUE(Finished(2));
   EXPECT_EQ(m, DWORD(EV_RX80FULL));
-  COMSTAT stat{};
-  DWORD errors = 0;
-  ASSERT_TRUE(ClearCommError(h, &errors, &stat));
+  const COMSTAT stat = Queues();
   EXPECT_LE(stat.cbInQue, 16u);
   std::string got;
   SetTimeouts(0, 0, 5000);
@@ -279,6 +281,7 @@ TEST_F(WinapiPty, AFullQueueHoldsBytesBackInsteadOfDropping) {
     got.append(buf, n);
   }
   EXPECT_EQ(got, sent);
+  DWORD errors = 0;
   ASSERT_TRUE(ClearCommError(h, &errors, nullptr));
   EXPECT_EQ(errors, 0u);
 }
