@@ -23,14 +23,17 @@ namespace {
 constexpr int32_t kReceiveQueueBytes = 4 * 1024 * 1024;
 
 bool LossAnnounced = false;
+// Counts the port's openings: a loss told by a connection's event thread
+// as the port is being reopened belongs to the old connection.
+int Openings = 0;
 bool LineErrorWarned = false;
 
 QString PortName(TForm1& form) { return QString::fromStdString(form.ComPort1->Port()); }
 
 void OnLineLost(TForm1& form) {
   // Out of the hand-over: the event thread must not wait on the technician.
-  QTimer::singleShot(0, &form, [form = QPointer<TForm1>(&form)] {
-    if (!form) return;
+  QTimer::singleShot(0, &form, [form = QPointer<TForm1>(&form), opening = Openings] {
+    if (!form || opening != Openings) return;
     // A running send loop says itself at which line it stopped.
     if (Form2 && Form2->Looping() && Sending) return;
     Guarded([&] {
@@ -83,6 +86,7 @@ bool OpenComPortForCommand(TForm1& form) {
     if (port.Buffer().InputSize() < kReceiveQueueBytes) port.Buffer().SetInputSize(kReceiveQueueBytes);
     if (!port.Connected()) {
       port.Open();
+      ++Openings;
       LossAnnounced = false;
     }
   } catch (const std::exception&) {

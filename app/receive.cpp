@@ -303,7 +303,14 @@ void TForm1::ComPort1RxChar(TObject* Sender, int32_t Count) {
   // All Count bytes are read here, the window answering (and showing the
   // lines) in between. No further port event can come in meanwhile: the
   // event thread waits for this handler.
-  ReadWaiting(*this, Count, true, endLine);
+  try {
+    ReadWaiting(*this, Count, true, endLine);
+  } catch (const EComPort&) {
+    // An adapter pulled out fails the read, as does a port emptied by a
+    // Storno pressed meanwhile once its device has gone. The port reports
+    // that loss itself, once; the lines read so far stand.
+    if (!DeviceGone(*ComPort1)) throw;
+  }
   if (!receiving) return;
   if (endLine) {
     AnnounceEnd(*this);

@@ -228,7 +228,7 @@ TEST_F(AppEndToEnd, TheExchangeVanishingMidReceptionLosesNothingReceived) {
   answers_.Then(DialogAnswerer::Press("OK"));  // the loss
   form_->ToolButton1->click();
   ASSERT_FALSE(timedOut_) << LineCount() << " lines, dialogs " << answers_.Seen().size();
-  ASSERT_EQ(answers_.Seen().size(), 3u);
+  ASSERT_EQ(answers_.Seen().size(), 3u) << answers_.Told();
   ASSERT_GE(shownAtLoss, 500);
   const int saved = LineCount();
   ASSERT_GE(saved, shownAtLoss);
@@ -245,7 +245,7 @@ TEST_F(AppEndToEnd, TheExchangeVanishingMidReceptionLosesNothingReceived) {
   Receive(Path("again.nvr"), static_cast<int>(again.size()) + 1);
   ASSERT_FALSE(timedOut_);
   EXPECT_EQ(ReadBytes(Path("again.nvr")), SavedDump(again));
-  EXPECT_EQ(answers_.Seen().size(), 6u) << "one report of the loss, no more";
+  EXPECT_EQ(answers_.Seen().size(), 6u) << "one report of the loss, no more:" << answers_.Told();
 }
 
 TEST_F(AppEndToEnd, TheExchangeVanishingMidSendIsReportedOnceAndTheNextSendWorks) {

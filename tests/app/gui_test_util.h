@@ -29,6 +29,7 @@
 
 #include <deque>
 #include <functional>
+#include <string>
 #include <vector>
 
 struct SeenDialog {
@@ -56,6 +57,13 @@ class DialogAnswerer : public QObject {
   }
 
   const std::vector<SeenDialog>& Seen() const { return seen_; }
+  // The dialogs seen so far, a line each, for a failure's message.
+  std::string Told() const {
+    std::string out;
+    for (const SeenDialog& s : seen_)
+      out += "\n  [" + s.title.toStdString() + "] " + s.text.toStdString() + (s.expected ? "" : " (unexpected)");
+    return out;
+  }
   size_t Pending() const { return answers_.size(); }
   int Unexpected() const {
     int n = 0;

@@ -437,4 +437,27 @@ TEST_F(AppReceive, LineTroubleIsToldOnceAndNothingIsLost) {
   EXPECT_EQ(answers_.Unexpected(), 0);
 }
 
+// A USB adapter pulled out takes its buffer with it: the read of the burst
+// that had just been announced fails. That is the loss, told once.
+TEST_F(AppReceive, AnAdapterPulledAsABurstArrivesIsToldOnceAsTheLoss) {
+  answers_.Then(SaveAs(Path("pulled.nvr")));
+  answers_.Then(Script({
+      {Always(), [&] { device_->Feed("A\r"); }},
+      {[&] { return Lines().size() == 1; },
+       [&] {
+         device_->Feed("B\rC\r");
+         device_->FailCall("ReadFile", ERROR_DEVICE_NOT_CONNECTED);
+         device_->Unplug();
+       }},
+      {[&] { return answers_.Seen().size() == 3; }, [&] { PressStorno(); }},
+  }));
+  answers_.Then(DialogAnswerer::Press("OK"));  // the loss
+  form_->ToolButton1->click();
+  ASSERT_FALSE(scriptTimedOut_) << answers_.Told();
+  ASSERT_EQ(answers_.Seen().size(), 3u) << answers_.Told();
+  EXPECT_EQ(answers_.Seen()[2].title, QStringLiteral(" CHYBA "));
+  EXPECT_TRUE(answers_.Seen()[2].text.contains(QStringLiteral("Storno je uloží"))) << answers_.Told();
+  EXPECT_EQ(ReadBytes(Path("pulled.nvr")), "A\r\n");
+}
+
 }  // namespace
