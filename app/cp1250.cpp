@@ -49,15 +49,6 @@ const ReverseTable& Reverse() {
 
 const std::array<char16_t, 256> kCp1250ToUnicode = MakeTable();
 
-QString DecodeCp1250(std::string_view bytes) {
-  QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
-  char16_t* out = reinterpret_cast<char16_t*>(text.data());
-  for (unsigned char b : bytes) *out++ = b == 0 ? kNulSymbol : kCp1250ToUnicode[b];
-  return text;
-}
-
-std::optional<uint8_t> EncodeCp1250Char(char16_t ch) { return EncodeCp1250Code(ch); }
-
 std::optional<uint8_t> EncodeCp1250Code(char32_t code) {
   if (code == kNulSymbol) return uint8_t{0};
   if (code >= ReverseTable::kSize) return std::nullopt;
@@ -151,17 +142,4 @@ char32_t NextCodePoint(std::string_view text, size_t& at) {
   }
   at += length;
   return code;
-}
-
-std::optional<std::string> EncodeCp1250(QStringView text, qsizetype* badPosition) {
-  std::string bytes(static_cast<size_t>(text.size()), '\0');
-  for (qsizetype i = 0; i < text.size(); ++i) {
-    const std::optional<uint8_t> b = EncodeCp1250Char(text[i].unicode());
-    if (!b) {
-      if (badPosition) *badPosition = i;
-      return std::nullopt;
-    }
-    bytes[static_cast<size_t>(i)] = static_cast<char>(*b);
-  }
-  return bytes;
 }

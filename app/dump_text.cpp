@@ -61,14 +61,6 @@ void ForEachLine(std::string_view text, const std::function<void(std::string_vie
   if (from < text.size()) line(text.substr(from));
 }
 
-QStringList MemoLines(const TMemo& memo) {
-  QStringList lines;
-  ForEachLine(memo.Utf8(), [&](std::string_view line) {
-    lines.append(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
-  });
-  return lines;
-}
-
 void SplitAtLineSeparators(TMemo& memo) {
   const std::string_view text = memo.Utf8();
   std::vector<size_t> at;

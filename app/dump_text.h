@@ -1,8 +1,6 @@
 // Dump files as text: bytes into the text pane and the pane's lines out.
 #pragma once
 
-#include <QStringList>
-
 #include <functional>
 #include <string>
 #include <string_view>
@@ -30,9 +28,6 @@ std::string DumpBytesToUtf8(std::string_view bytes);
 // no byte for them), where the empty rest after a final line break is no
 // line (so an empty text has none).
 void ForEachLine(std::string_view text, const std::function<void(std::string_view line)>& line);
-
-// The pane's lines as above, taken raw: a no-break space stays U+00A0.
-QStringList MemoLines(const TMemo& memo);
 
 // Turns every U+2028 / U+2029 in the pane into a real line break, so each
 // line of the pane is one line of the dump.

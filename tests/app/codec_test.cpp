@@ -3,21 +3,15 @@
 #include "app/dump_file.h"
 #include "app/dump_text.h"
 #include "app/memo.h"
+#include "tests/app/memo_lines.h"
 
 #include <gtest/gtest.h>
-
 
 #include <iconv.h>
 
 #include <string>
 
 namespace {
-
-std::string AllBytes() {
-  std::string bytes(256, '\0');
-  for (int i = 0; i < 256; ++i) bytes[static_cast<size_t>(i)] = static_cast<char>(i);
-  return bytes;
-}
 
 // The C library's own conversion of one byte, or -1 where it has none.
 int SystemDecode(iconv_t cd, unsigned char byte) {
@@ -39,41 +33,21 @@ TEST(AppCodec, AgreesWithTheSystemTableAndFillsItsGapsWithC1) {
   int gaps = 0;
   for (int b = 1; b < 256; ++b) {
     const int expected = SystemDecode(cd, static_cast<unsigned char>(b));
-    const char16_t got = DecodeCp1250(std::string(1, static_cast<char>(b)))[0].unicode();
+    const char16_t got = kCp1250ToUnicode[b];
     if (expected < 0) {
       ++gaps;
       EXPECT_EQ(got, b) << "unassigned byte " << b;
     } else {
       EXPECT_EQ(got, expected) << "byte " << b;
     }
+    EXPECT_EQ(EncodeCp1250Code(got), b) << "byte " << b;
   }
   iconv_close(cd);
   EXPECT_EQ(gaps, 5);
-  // Czech letters as technicians type them.
-  EXPECT_EQ(DecodeCp1250("\x8a\x9a\xe8\xc8\xf8\xd8\xf9\xd9\xec\xcc"), QStringLiteral("ŠščČřŘůŮěĚ"));
-}
-
-TEST(AppCodec, RoundTripsAll256BytesWithNulShownAsItsSymbol) {
-  const std::string bytes = AllBytes();
-  const QString text = DecodeCp1250(bytes);
-  ASSERT_EQ(text.size(), 256);
-  EXPECT_EQ(text[0].unicode(), kNulSymbol);
-  const std::optional<std::string> back = EncodeCp1250(text);
-  ASSERT_TRUE(back.has_value());
-  EXPECT_EQ(*back, bytes);
-  // A real NUL in text also goes out as byte 0.
-  EXPECT_EQ(EncodeCp1250(QString(QChar(0))), std::string(1, '\0'));
-}
-
-TEST(AppCodec, ReportsTheFirstCharacterWithoutAByte) {
-  qsizetype bad = -1;
-  EXPECT_FALSE(EncodeCp1250(QStringLiteral("ab€ñč"), &bad).has_value());
-  EXPECT_EQ(bad, 3);  // ñ is not in the table; € and č are
-  EXPECT_FALSE(EncodeCp1250(QStringLiteral("x\U0001F600"), &bad).has_value());
-  EXPECT_EQ(bad, 1);
-  EXPECT_FALSE(EncodeCp1250Char(u'\u2200').has_value());
-  EXPECT_EQ(EncodeCp1250Char(u'\u2122'), uint8_t{0x99});
-  EXPECT_EQ(EncodeCp1250(QString()), std::string());
+  EXPECT_EQ(EncodeCp1250Code(kNulSymbol), 0);
+  EXPECT_EQ(EncodeCp1250Code(0), 0);
+  EXPECT_FALSE(EncodeCp1250Code(U'\u2200').has_value());
+  EXPECT_FALSE(EncodeCp1250Code(U'\U0001F600').has_value());
 }
 
 namespace {
@@ -88,6 +62,8 @@ TEST(AppCodec, DumpTextEndsLinesAtCrLfCrAndLfAlsoAcrossPieces) {
   EXPECT_EQ(Text(DumpBytesToUtf8("\r\r\n\n\n\r")), QStringLiteral("\n\n\n\n\n"));  // CR, CR LF, LF, LF, CR
   EXPECT_EQ(DumpBytesToUtf8(""), "");
   EXPECT_EQ(Text(DumpBytesToUtf8(std::string_view("x\0y\x9a\r\n", 6))), QStringLiteral("x\u2400yš\n"));
+  // Czech letters as technicians type them.
+  EXPECT_EQ(Text(DumpBytesToUtf8("\x8a\x9a\xe8\xc8\xf8\xd8\xf9\xd9\xec\xcc")), QStringLiteral("ŠščČřŘůŮěĚ"));
   // A file read in pieces: a CR LF split between two is one line end.
   DumpDecoder decoder;
   std::string text;

@@ -8,6 +8,7 @@
 #include "app/receive_dialog.h"
 #include "app/send_dialog.h"
 #include "serial/serial.h"
+#include "tests/app/memo_lines.h"
 #include "tests/app/transfer_test_util.h"
 #include "tools/exchange-sim/dump_image.h"
 

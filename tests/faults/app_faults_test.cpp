@@ -10,6 +10,7 @@
 #include "app/send_dialog.h"
 #include "serial/serial.h"
 #include "tests/app/form_fixture.h"
+#include "tests/app/memo_lines.h"
 #include "tests/app/transfer_test_util.h"
 #include "tests/faults/fault_test_util.h"
 #include "winapi/virtual_device.h"
