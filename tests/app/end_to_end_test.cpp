@@ -8,7 +8,6 @@
 #include "app/receive_dialog.h"
 #include "app/send_dialog.h"
 #include "serial/serial.h"
-#include "tests/app/memo_lines.h"
 #include "tests/app/transfer_test_util.h"
 #include "tools/exchange-sim/dump_image.h"
 
@@ -75,7 +74,7 @@ class AppEndToEnd : public ::testing::Test {
   }
 
   QString Path(const QString& name) const { return temp_.filePath(name); }
-  int LineCount() const { return MemoLines(*form_->Memo1).size(); }
+  int LineCount() const { return form_->Memo1->LineCount(); }
   int Count(const QString& text) const {
     int n = 0;
     for (const SeenDialog& s : answers_.Seen()) n += s.text.contains(text) ? 1 : 0;

@@ -10,7 +10,6 @@
 #include "app/send_dialog.h"
 #include "serial/serial.h"
 #include "tests/app/form_fixture.h"
-#include "tests/app/memo_lines.h"
 #include "tests/app/transfer_test_util.h"
 #include "tests/faults/fault_test_util.h"
 #include "winapi/virtual_device.h"
@@ -30,7 +29,7 @@ namespace {
 
 class AppFaults : public FormOnVirtualPort {
  protected:
-  int LineCount() const { return MemoLines(*form_->Memo1).size(); }
+  int LineCount() const { return form_->Memo1->LineCount(); }
 
   // Starts a reception into `file`; `whileOpen` runs once the receive dialog
   // is up (feeding the line, pressing "Storno"); it must end the dialog.
