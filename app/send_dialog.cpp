@@ -110,7 +110,8 @@ int32_t TForm2::WriteLine(const std::string& bytes, TAsyncTransfer* transfer, in
     ~WriteEnd() { flag = false; }
   } writeEnd{writing_};
   size_t written = 0;
-  bool held = false;
+  held_ = false;
+  holdAborted_ = false;
   for (;;) {
     if (written == 0)
       port.WriteTextAsync(bytes, transfer);
@@ -123,18 +124,27 @@ int32_t TForm2::WriteLine(const std::string& bytes, TAsyncTransfer* transfer, in
       ShowProgress(handled);
       while (WaitForSingleObject(done, kWriteWaitSliceMs) == WAIT_TIMEOUT) QCoreApplication::processEvents();
     }
-    written += static_cast<size_t>(port.WaitForTransfer(transfer));
+    DWORD taken = 0;
+    try {
+      taken = static_cast<DWORD>(port.WaitForTransfer(transfer));
+    } catch (const EComPort&) {
+      if (!holdAborted_) throw;
+      // What the port took of the line before "Storno" stands.
+      GetOverlappedResult(port.DeviceHandle(), &transfer->Overlapped, &taken, FALSE);
+    }
+    written += taken;
     if (written >= bytes.size() || !Sending) break;
     // The write's time-out ran out with the line only partly taken: the
     // exchange holds the line (flow control, a full buffer) while it works.
-    // The rest waits for it; "Storno" ends the waiting.
-    if (!held) {
-      held = true;
+    // The rest waits for it; "Storno" ends the waiting at once.
+    if (!held_) {
+      held_ = true;
       Label6->setText(QStringLiteral("Ústředna zatím nepřijímá, čeká se na ni."));
       Label6->show();
     }
   }
-  if (held) Label6->hide();
+  if (held_) Label6->hide();
+  held_ = false;
   return static_cast<int32_t>(written);
 }
 
@@ -262,6 +272,15 @@ void TForm2::BitBtn1Click() {
     // A line is going out: closing now would cut it off. The loop closes
     // the port once it is out.
     closeAfterWrite_ = true;
+    if (held_ && !holdAborted_) {
+      // Unless the exchange holds it back: then the waiting ends now.
+      holdAborted_ = true;
+      try {
+        owner_->ComPort1->AbortTransfers();
+      } catch (const EComPort&) {
+        // The write still ends at its time-out.
+      }
+    }
     return;
   }
   stopping_ = true;

@@ -61,6 +61,8 @@ class TForm2 : public QDialog {
   bool activated_ = false;
   bool looping_ = false;
   bool writing_ = false;
+  bool held_ = false;         // the exchange holds the line being written
+  bool holdAborted_ = false;  // "Storno" cut the write of a held line short
   bool closeAfterWrite_ = false;
   bool stopping_ = false;
   bool closeWhenDone_ = false;
