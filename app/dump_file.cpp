@@ -37,8 +37,9 @@ std::optional<UnencodableChar> AppendLineBytes(std::string_view line, qsizetype 
     const std::optional<uint8_t> b = EncodeCp1250Code(code);
     if (!b) {
       out.resize(static_cast<size_t>(o - out.data()));
-      const char32_t shown = code;
-      return UnencodableChar{lineIndex, column, QString::fromUcs4(&shown, 1)};
+      // Not QString::fromUcs4, which drops a U+FEFF as a byte order mark.
+      const auto shown = QChar::fromUcs4(code);
+      return UnencodableChar{lineIndex, column, QStringView(shown).toString()};
     }
     *o++ = static_cast<char>(*b);
     column += code > 0xFFFF ? 2 : 1;

@@ -44,6 +44,11 @@ TEST(AppDumpFile, AnUnencodableCharacterNamesItsLineAndNothingIsWritten) {
               QStringLiteral("Řádek 2 obsahuje na pozici 2 znak „😀“ (U+1F600), který v kódu Windows-1250 není. "
                              "Soubor nebyl uložen."));
   }
+  // Text pasted from a file that starts with a byte order mark.
+  const std::optional<UnencodableChar> bom = FindUnencodable(Utf8(QStringLiteral("ok\n\uFEFFline")));
+  ASSERT_TRUE(bom.has_value());
+  EXPECT_EQ(UnencodableMessage(*bom),
+            QStringLiteral("Řádek 2 obsahuje na pozici 1 znak „\uFEFF“ (U+FEFF), který v kódu Windows-1250 není."));
   // Found when the lines before it are already on their way to the disk:
   // the old file stays whole and no piece of the new one is left.
   QTemporaryDir temp;
