@@ -303,14 +303,9 @@ void TForm1::ComPort1RxChar(TObject* Sender, int32_t Count) {
   // All Count bytes are read here, the window answering (and showing the
   // lines) in between. No further port event can come in meanwhile: the
   // event thread waits for this handler.
-  try {
-    ReadWaiting(*this, Count, true, endLine);
-  } catch (const EComPort&) {
-    // An adapter pulled out fails the read, as does a port emptied by a
-    // Storno pressed meanwhile once its device has gone. The port reports
-    // that loss itself, once; the lines read so far stand.
-    if (!DeviceGone(*ComPort1)) throw;
-  }
+  // A read failing because the device has gone (an adapter pulled out, or
+  // a Storno meanwhile that took what waited) is the port's to tell, once.
+  ReadWaiting(*this, Count, true, endLine);
   if (!receiving) return;
   if (endLine) {
     AnnounceEnd(*this);

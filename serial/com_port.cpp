@@ -550,6 +550,12 @@ void TCustomComPort::TriggerRx80Full() {
 
 // ---- Processors ----
 
+void TCustomComPort::ReportEventFailure() {
+  DWORD status = 0;
+  if (handle_ != INVALID_HANDLE_VALUE && !GetCommModemStatus(handle_, &status)) return;
+  ReportCurrentException();
+}
+
 void TCustomComPort::ProcessRxChar() {
   const int32_t count = InputCount();
   // Already read (by a handler of an earlier event): nothing to report.
@@ -601,6 +607,6 @@ void TCustomComPort::HandleNotifyMessage(TMessage& Msg) {
     }
   } catch (...) {
     Msg.Result = 0;
-    ReportCurrentException();
+    ReportEventFailure();
   }
 }

@@ -207,6 +207,10 @@ class TCustomComPort : public TComponent {
   void ProcessRx80Full();
   // Open: the lines' current states; close: all three off.
   void ReportSignals(bool Open);
+  // Reports the exception in flight from an event's handling, unless the
+  // device has gone meanwhile: then the wait for the next event fails and
+  // tells the loss, once.
+  void ReportEventFailure();
   // Window procedure of NotifyWindow (smWindowSync).
   void HandleNotifyMessage(TMessage& Msg);
 

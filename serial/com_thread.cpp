@@ -105,7 +105,7 @@ void TComThread::Execute() {
       DispatchEvents();
     } catch (...) {
       // The rest of this wait's events are dropped; the line is still watched.
-      ReportCurrentException();
+      comPort_->ReportEventFailure();
     }
   }
 
