@@ -92,6 +92,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 TForm1::~TForm1() {
   // The port first: closing it stops its event thread while every control
   // an event handler might touch still exists.
+  if (ComPort1) Guarded([this] { ClosePortOf(*this); });
   components_.reset();
   ComPort1 = nullptr;
   if (Form1 == this) Form1 = nullptr;

@@ -73,16 +73,20 @@ bool DeviceGone(TComPort& port) {
   }
 }
 
+void ClosePortOf(TForm1& form) {
+  TComPort& port = *form.ComPort1;
+  const bool gone = port.Connected() && DeviceGone(port);
+  try {
+    port.Close();
+  } catch (const EComPort&) {
+    if (!gone) throw;
+  }
+}
+
 bool OpenComPortForCommand(TForm1& form) {
   TComPort& port = *form.ComPort1;
   try {
-    if (port.Connected() && DeviceGone(port)) {
-      try {
-        port.Close();
-      } catch (const EComPort&) {
-        // The purge of a vanished device may fail; the port is closed anyway.
-      }
-    }
+    if (port.Connected() && DeviceGone(port)) ClosePortOf(form);
     if (port.Buffer().InputSize() < kReceiveQueueBytes) port.Buffer().SetInputSize(kReceiveQueueBytes);
     if (!port.Connected()) {
       port.Open();

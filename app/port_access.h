@@ -19,6 +19,11 @@ bool OpenComPortForCommand(TForm1& form);
 // without modem lines reports them all off instead).
 bool DeviceGone(TComPort& port);
 
+// Closes the main window's port. A device that has gone away refuses the
+// purge; the port is closed all the same and its loss is told by the port,
+// so that refusal is dropped. Any other failure is raised.
+void ClosePortOf(TForm1& form);
+
 // Connects ComPort1's reports of a lost device and of line errors to the
 // technician's messages, in Czech.
 void ConnectLineReports(TForm1& form);

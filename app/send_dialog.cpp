@@ -258,7 +258,7 @@ std::exception_ptr TForm2::ClosePort() {
   QTimer::singleShot(100, &pause, &QEventLoop::quit);
   pause.exec();
   try {
-    owner_->ComPort1->Close();
+    ClosePortOf(*owner_);
   } catch (...) {
     return std::current_exception();
   }
