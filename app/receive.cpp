@@ -227,20 +227,24 @@ void TakeLines(TForm1& form, bool& endLine) {
   ShowSoon(form);
 }
 
-// Reads `count` waiting bytes into RxBuffer in slices, taking the lines of
-// each while the reception runs. With `live` the window answers between
-// slices and all `count` bytes are read; without, reading stops once the
-// reception has ended.
+// Reads `count` waiting bytes in slices. During a reception they go into
+// RxBuffer and their lines are taken; with `live` the window answers between
+// slices. Reading stops once that reception has ended: its Storno took what
+// waited. Bytes that come with no reception running are read and dropped,
+// so nothing piles up while the exchange talks to nobody (and no command
+// can start inside this handler).
 void ReadWaiting(TForm1& form, int32_t count, bool live, bool& endLine) {
+  const bool receiving = Receiving;
   QElapsedTimer sinceLive;
   sinceLive.start();
   static std::string received;  // one slice, kept for the next
-  for (int32_t left = count; left > 0 && (live || Receiving);) {
+  for (int32_t left = count; left > 0 && Receiving == receiving;) {
     const int32_t read = form.ComPort1->ReadText(received, std::min(left, kReadSlice));
     if (read <= 0) break;
     left -= read;
+    if (!receiving) continue;
     RxBuffer += received;
-    if (Receiving) TakeLines(form, endLine);
+    TakeLines(form, endLine);
     if (live && left > 0 && sinceLive.elapsed() >= kLiveIntervalMs) {
       QCoreApplication::processEvents();
       sinceLive.restart();
@@ -300,11 +304,10 @@ void TForm1::ComPort1RxChar(TObject* Sender, int32_t Count) {
   // bytes still to come, but this event still finishes its announcement.
   const bool receiving = Receiving;
   bool endLine = false;
-  // All Count bytes are read here, the window answering (and showing the
+  // The Count bytes are read here, the window answering (and showing the
   // lines) in between. No further port event can come in meanwhile: the
-  // event thread waits for this handler.
-  // A read failing because the device has gone (an adapter pulled out, or
-  // a Storno meanwhile that took what waited) is the port's to tell, once.
+  // event thread waits for this handler. A read failing because the device
+  // has gone is the port's to tell, once.
   ReadWaiting(*this, Count, true, endLine);
   if (!receiving) return;
   if (endLine) {

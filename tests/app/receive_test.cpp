@@ -438,6 +438,28 @@ TEST_F(AppReceive, LineTroubleIsToldOnceAndNothingIsLost) {
   EXPECT_EQ(answers_.Unexpected(), 0);
 }
 
+// The exchange goes on talking after Storno: what it says is read and
+// dropped, and nothing piles up until the next reception.
+TEST_F(AppReceive, WhatComesOutsideAReceptionIsReadAndDropped) {
+  answers_.Then(SaveAs(Path("first.nvr")));
+  answers_.Then(Script({
+      {Always(), [&] { device_->Feed("A\r"); }},
+      {[&] { return Lines().size() == 1; }, [&] { PressStorno(); }},
+  }));
+  form_->ToolButton1->click();
+  ASSERT_FALSE(scriptTimedOut_);
+  const int reads = device_->CountOf("ReadFile");
+  device_->Feed(std::string(300000, 'x') + "\rB\r77\r");
+  QTimer look;  // the device's queue sends no event when it empties
+  look.start(5);
+  ASSERT_TRUE(ProcessEventsUntil(
+      [&] { return device_->CountOf("ReadFile") > reads && form_->ComPort1->InputCount() == 0; }, kPatienceMs));
+  EXPECT_TRUE(RxBuffer.empty());
+  EXPECT_EQ(Lines(), QStringList{"A"});
+  EXPECT_EQ(ReadBytes(Path("first.nvr")), "A\r\n");
+  EXPECT_EQ(answers_.Seen().size(), 2u) << answers_.Told();
+}
+
 // A USB adapter pulled out takes its buffer with it: the read of the burst
 // that had just been announced fails. That is the loss, told once.
 TEST_F(AppReceive, AnAdapterPulledAsABurstArrivesIsToldOnceAsTheLoss) {
