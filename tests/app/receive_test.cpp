@@ -76,6 +76,15 @@ class AppReceive : public FormOnVirtualPort {
     ASSERT_NE(Form3, nullptr);
     Form3->BitBtn1->click();
   }
+  // A reception into `file` of one line from `device`, ended by Storno.
+  void ReceiveOneLine(vdev::VirtualDevice& device, const QString& file, const std::string& line) {
+    answers_.Then(SaveAs(file));
+    answers_.Then(Script({
+        {Always(), [&device, line] { device.Feed(line + "\r"); }},
+        {[this] { return Lines().size() == 1; }, [this] { PressStorno(); }},
+    }));
+    form_->ToolButton1->click();
+  }
 
   bool scriptTimedOut_ = false;
 };
@@ -351,12 +360,7 @@ TEST_F(AppReceive, TheFolderReceivedIntoIsNotHeldAndMayGoFromOutside) {
   const QString stick = Path("usb");
   ASSERT_TRUE(QDir().mkdir(stick));
   const QString workingDirectory = QDir::currentPath();
-  answers_.Then(SaveAs(stick + QStringLiteral("/dump.nvr")));
-  answers_.Then(Script({
-      {Always(), [&] { device_->Feed("A\r"); }},
-      {[&] { return Lines().size() == 1; }, [&] { PressStorno(); }},
-  }));
-  form_->ToolButton1->click();
+  ReceiveOneLine(*device_, stick + QStringLiteral("/dump.nvr"), "A");
   ASSERT_FALSE(scriptTimedOut_);
   EXPECT_EQ(form_->DirectoryListBox1->Directory(), QDir::toNativeSeparators(stick));
   EXPECT_EQ(QDir::currentPath(), workingDirectory) << "the pane moved, the process did not";
@@ -424,12 +428,7 @@ TEST_F(AppReceive, LineTroubleIsToldOnceAndNothingIsLost) {
 
   // The device is back: the next Receive opens it afresh.
   auto fresh = vdev::VirtualDevice::Register("COM1");
-  answers_.Then(SaveAs(Path("again.nvr")));
-  answers_.Then(Script({
-      {Always(), [&] { fresh->Feed("C\r"); }},
-      {[&] { return Lines().size() == 1; }, [&] { PressStorno(); }},
-  }));
-  form_->ToolButton1->click();
+  ReceiveOneLine(*fresh, Path("again.nvr"), "C");
   ASSERT_FALSE(scriptTimedOut_);
   EXPECT_EQ(fresh->CountOf("CreateFile"), 1);
   EXPECT_EQ(ReadBytes(Path("again.nvr")), "C\r\n");
@@ -441,12 +440,7 @@ TEST_F(AppReceive, LineTroubleIsToldOnceAndNothingIsLost) {
 // The exchange goes on talking after Storno: what it says is read and
 // dropped, and nothing piles up until the next reception.
 TEST_F(AppReceive, WhatComesOutsideAReceptionIsReadAndDropped) {
-  answers_.Then(SaveAs(Path("first.nvr")));
-  answers_.Then(Script({
-      {Always(), [&] { device_->Feed("A\r"); }},
-      {[&] { return Lines().size() == 1; }, [&] { PressStorno(); }},
-  }));
-  form_->ToolButton1->click();
+  ReceiveOneLine(*device_, Path("first.nvr"), "A");
   ASSERT_FALSE(scriptTimedOut_);
   const int reads = device_->CountOf("ReadFile");
   device_->Feed(std::string(300000, 'x') + "\rB\r77\r");
