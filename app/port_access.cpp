@@ -62,20 +62,9 @@ void OnLineErrors(TForm1& form, TComErrors errors) {
 
 }  // namespace
 
-// A port whose device has gone away fails the modem status query (a device
-// without modem lines reports them all off instead).
-bool DeviceGone(TComPort& port) {
-  try {
-    port.ModemStatus();
-    return false;
-  } catch (const EComPort&) {
-    return true;
-  }
-}
-
 void ClosePortOf(TForm1& form) {
   TComPort& port = *form.ComPort1;
-  const bool gone = port.Connected() && DeviceGone(port);
+  const bool gone = port.DeviceGone();
   try {
     port.Close();
   } catch (const EComPort&) {
@@ -86,7 +75,7 @@ void ClosePortOf(TForm1& form) {
 bool OpenComPortForCommand(TForm1& form) {
   TComPort& port = *form.ComPort1;
   try {
-    if (port.Connected() && DeviceGone(port)) ClosePortOf(form);
+    if (port.DeviceGone()) ClosePortOf(form);
     if (port.Buffer().InputSize() < kReceiveQueueBytes) port.Buffer().SetInputSize(kReceiveQueueBytes);
     if (!port.Connected()) {
       port.Open();

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 
-class TComPort;
 class TForm1;
 
 // Opens the main window's port; an open port is left as it is, unless its
@@ -14,10 +13,6 @@ class TForm1;
 // back. Any failure of the opening shows the plain message "Port nelze
 // otevřít, upravte nastavení!" and gives false.
 bool OpenComPortForCommand(TForm1& form);
-
-// A port whose device has gone away fails the modem status query (a device
-// without modem lines reports them all off instead).
-bool DeviceGone(TComPort& port);
 
 // Closes the main window's port. A device that has gone away refuses the
 // purge; the port is closed all the same and its loss is told by the port,

@@ -465,6 +465,11 @@ void TCustomComPort::AbortTransfers() {
 
 // ---- Status ----
 
+bool TCustomComPort::DeviceGone() const {
+  DWORD status = 0;
+  return handle_ != INVALID_HANDLE_VALUE && !GetCommModemStatus(handle_, &status);
+}
+
 int32_t TCustomComPort::InputCount() {
   DWORD errors = 0;
   COMSTAT stat;
@@ -551,9 +556,7 @@ void TCustomComPort::TriggerRx80Full() {
 // ---- Processors ----
 
 void TCustomComPort::ReportEventFailure() {
-  DWORD status = 0;
-  if (handle_ != INVALID_HANDLE_VALUE && !GetCommModemStatus(handle_, &status)) return;
-  ReportCurrentException();
+  if (!DeviceGone()) ReportCurrentException();
 }
 
 void TCustomComPort::ProcessRxChar() {

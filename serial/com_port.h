@@ -129,6 +129,10 @@ class TCustomComPort : public TComponent {
   void AbortTransfers();
 
   // ---- Status ----
+  // True when the port is open and its device has gone away (unplugged, the
+  // far end hung up): the modem status query fails then, where a device
+  // without modem lines reports them all off.
+  bool DeviceGone() const;
   int32_t InputCount();        // characters waiting; code 10
   TComErrors LineErrors();     // and clears them in the driver; code 10
   TModemSignals ModemStatus(); // code 11
@@ -208,8 +212,8 @@ class TCustomComPort : public TComponent {
   // Open: the lines' current states; close: all three off.
   void ReportSignals(bool Open);
   // Reports the exception in flight from an event's handling, unless the
-  // device has gone meanwhile: then the wait for the next event fails and
-  // tells the loss, once.
+  // device has gone meanwhile (DeviceGone): then the wait for the next event
+  // fails and tells the loss, once.
   void ReportEventFailure();
   // Window procedure of NotifyWindow (smWindowSync).
   void HandleNotifyMessage(TMessage& Msg);
