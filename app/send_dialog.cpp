@@ -110,13 +110,12 @@ int32_t TForm2::WriteLine(const std::string& bytes, TAsyncTransfer* transfer, in
     ~WriteEnd() { flag = false; }
   } writeEnd{writing_};
   size_t written = 0;
+  std::string rest;  // what a held line still has to give; kept while its write runs
   held_ = false;
   holdAborted_ = false;
   for (;;) {
-    if (written == 0)
-      port.WriteTextAsync(bytes, transfer);
-    else
-      port.WriteTextAsync(bytes.substr(written), transfer);
+    if (written > 0) rest.assign(bytes, written);
+    port.WriteTextAsync(written == 0 ? bytes : rest, transfer);
     const HANDLE done = transfer->Overlapped.hEvent;
     if (WaitForSingleObject(done, 0) != WAIT_OBJECT_0) {
       // The line takes the line's time to leave a UART: the window answers
@@ -197,7 +196,7 @@ void TForm2::FormActivate() {
       written = WriteLine(bytes, transfer, i);
     } catch (const EComPort&) {
       if (!self) return;
-      if (!DeviceGone(*owner_->ComPort1)) throw;
+      if (!owner_->ComPort1->DeviceGone()) throw;
       ShowProgress(i);
       // The box runs the event loop: "Storno" may be pressed meanwhile.
       AnnounceLineLost(*owner_, QStringLiteral("Odesílání se zastavilo u věty %1 z %2; věty od ní dál ústředna "
@@ -210,7 +209,7 @@ void TForm2::FormActivate() {
     }
     if (!self) return;
     const bool stopped = closeAfterWrite_;
-    if (closeAfterWrite_) {
+    if (stopped) {
       // "Storno" came while the line went out: it is out (or the exchange
       // held it back until the press), now the port goes.
       closeAfterWrite_ = false;
