@@ -40,6 +40,12 @@ class AppSend : public FormOnVirtualPort {
     }, &timedOut_));
   }
   static bool AllSent() { return Form2 && Form2->Gauge1->maximum() > 0 && Form2->Gauge1->value() == Form2->Gauge1->maximum(); }
+  // The first `count` lines (all by default) as they go out: each with CR LF.
+  static std::string Wire(const QStringList& lines, qsizetype count = -1) {
+    std::string out;
+    for (qsizetype i = 0; i < (count < 0 ? lines.size() : count); ++i) out += lines[i].toStdString() + "\r\n";
+    return out;
+  }
 
   bool timedOut_ = false;
 };
@@ -94,9 +100,7 @@ TEST_F(AppSend, OnALineThatShowsItsQueueSentMeansOut) {
                      &timedOut_));
   form_->ToolButton2->click();
   ASSERT_FALSE(timedOut_);
-  std::string all;
-  for (const QString& line : lines) all += line.toStdString() + "\r\n";
-  EXPECT_EQ(outWhenDone, all);
+  EXPECT_EQ(outWhenDone, Wire(lines));
   EXPECT_EQ(device_->Discarded(), 0u);
 }
 
@@ -128,9 +132,7 @@ TEST_F(AppSend, StornoInTheMiddleStopsTheWritingButTheGaugeRunsOut) {
   const int written = device_->CountOf("WriteFile");
   EXPECT_EQ(written, writesAtPress) << "no line begins after the press";
   EXPECT_LT(written, 200);
-  std::string expected;
-  for (int i = 0; i < written; ++i) expected += lines[i].toStdString() + "\r\n";
-  EXPECT_EQ(device_->TakeWritten(), expected) << "the line going out at the press went out whole";
+  EXPECT_EQ(device_->TakeWritten(), Wire(lines, written)) << "the line going out at the press went out whole";
   EXPECT_EQ(device_->Discarded(), 0u);
   EXPECT_FALSE(closedEarly) << "the dialog stays until the loop has run out";
   EXPECT_EQ(gaugeAtEnd, 200);
@@ -169,9 +171,7 @@ TEST_F(AppSend, AnExchangeThatHoldsTheLineGetsEveryLineOnceItLetsGo) {
   ASSERT_FALSE(timedOut_);
   EXPECT_EQ(heldText, QStringLiteral("Ústředna zatím nepřijímá, čeká se na ni."));
   device_->WaitUntilSent();
-  std::string all;
-  for (const QString& line : lines) all += line.toStdString() + "\r\n";
-  EXPECT_EQ(device_->TakeWritten(), all);
+  EXPECT_EQ(device_->TakeWritten(), Wire(lines));
   EXPECT_EQ(answers_.Seen().size(), 2u) << "no report";
 
   // "Storno" while the exchange holds the line: the send ends at that line
@@ -208,8 +208,7 @@ TEST_F(AppSend, AnExchangeThatHoldsTheLineGetsEveryLineOnceItLetsGo) {
   device_->HoldLine(false);
   device_->WaitUntilSent();
   const int line = heldLine.toInt();
-  std::string before;
-  for (int i = 0; i < line; ++i) before += lines[i].toStdString() + "\r\n";
+  const std::string before = Wire(lines, line);
   const std::string got = device_->TakeWritten();
   ASSERT_EQ(got.substr(0, before.size()), before);
   const size_t taken = got.size() + device_->Discarded() - before.size();
