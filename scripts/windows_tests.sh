@@ -17,6 +17,10 @@ wineserver=/usr/lib/wine/wineserver
 export WINEPREFIX="$dir/wine" WINEARCH=win64 WINEDEBUG=-all
 # No .NET or HTML engine to offer: the prefix is made without asking.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine hands Windows file names to Linux in the locale's character set: in
+# the C locale a Czech name has no form there. C.UTF-8 is always present.
+unset LANGUAGE
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 
 mkdir -p "$dir/logs"
