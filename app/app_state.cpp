@@ -1,12 +1,14 @@
 #include "app/app_state.h"
 
 #include "app/main_window.h"
+#include "app/reception.h"
 #include "app/receive_dialog.h"
 #include "app/send_dialog.h"
 
-bool Receiving = false;
-int32_t ReceivedCount = 0;
-std::string RxBuffer;
+ReceivingFlag::operator bool() const { return TheReception.Current() == Reception::State::Taking; }
+const ReceivingFlag Receiving;
+int32_t& ReceivedCount = TheReception.ReceivedCount;
+std::string& RxBuffer = TheReception.RxBuffer;
 bool Sending = false;
 
 TForm1* Form1 = nullptr;

@@ -10,12 +10,17 @@ class TForm2;
 class TForm3;
 class QWidget;
 
-// True while a reception is under way (from the port's opening to "Storno").
-extern bool Receiving;
+// The reception's names, read from its one object (app/reception.h).
+// True while a reception takes lines (from the port's opening to "Storno");
+// it changes only with the reception's state.
+struct ReceivingFlag {
+  operator bool() const;
+};
+extern const ReceivingFlag Receiving;
 // Lines taken out of RxBuffer in the current reception.
-extern int32_t ReceivedCount;
-// Bytes read from the port and not yet taken out as lines.
-extern std::string RxBuffer;
+extern int32_t& ReceivedCount;
+// Bytes read from the port in the reception and not yet taken out as lines.
+extern std::string& RxBuffer;
 // True while the send loop may write.
 extern bool Sending;
 

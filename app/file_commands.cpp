@@ -26,15 +26,29 @@ std::pair<QString, QString> SplitFileName(const QString& path) {
   return {path.left(cut + 1), path.mid(cut + 1)};
 }
 
+// An exchange's RAM dump is a few MB: a larger file is something else (a
+// log beside the dumps), and loading it whole would stall the window.
+constexpr qint64 kLargestDump = 64LL << 20;
+
 }  // namespace
 
 void TForm1::FileListBox1Click() {
   const QString path = FileListBox1->FileName();
   if (path.isEmpty() || !QFileInfo(path).isFile()) return;
+  if (!MayReplaceMemo()) return;
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly))
     throw Exception(QStringLiteral("Soubor \"%1\" nelze otevřít: %2").arg(path, file.errorString()).toStdString());
-  const QByteArray bytes = file.readAll();
+  // One byte past the limit is enough to know (the file may grow meanwhile).
+  const QByteArray bytes = file.size() > kLargestDump ? QByteArray() : file.read(kLargestDump + 1);
+  if (file.size() > kLargestDump || bytes.size() > kLargestDump) {
+    ShowSystemBox(this, QMessageBox::Warning, QStringLiteral(" UPOZORNĚNÍ "),
+                  QStringLiteral("Soubor \"%1\" má přes %2 MiB, takže to není výpis paměti ústředny (ten má nejvýše "
+                                 "několik MB). Soubor se nezobrazí; okno ponechává svůj obsah.")
+                      .arg(QDir::toNativeSeparators(path))
+                      .arg(kLargestDump >> 20));
+    return;
+  }
   if (file.error() != QFileDevice::NoError)
     throw Exception(QStringLiteral("Soubor \"%1\" nelze přečíst: %2").arg(path, file.errorString()).toStdString());
   const std::string_view all(bytes.constData(), static_cast<size_t>(bytes.size()));
@@ -49,6 +63,7 @@ void TForm1::FileListBox1Click() {
       append(text);
     }
   });
+  MarkReceivedLinesUnsaved(false);
 }
 
 void TForm1::VytvoitAdres1Click() {

@@ -4,6 +4,7 @@
 #include "app/memo.h"
 #include "app/message_boxes.h"
 #include "app/port_access.h"
+#include "app/reception.h"
 #include "app/toolbar_icons.h"
 #include "serial/serial.h"
 
@@ -144,12 +145,19 @@ void TForm1::CreateMenus() {
   Soubor1 = soubor->menuAction();
   Pijmout1 = soubor->addAction(QStringLiteral("Přijmout"));
   Vyslat1 = soubor->addAction(QStringLiteral("Vyslat"));
+  soubor->addSeparator();
+  UlozitJako1 = soubor->addAction(QStringLiteral("Uložit jako…"));
+  UlozitJako1->setObjectName(QStringLiteral("UlozitJako1"));
+  // The pane sends no change notices (they cost the whole text a keystroke):
+  // whether it holds text is looked at as the menu opens.
+  connect(soubor, &QMenu::aboutToShow, this, [this] { UlozitJako1->setEnabled(!Memo1->Utf8().empty()); });
   Nastaven1 = MainMenu1->addAction(QStringLiteral("Nastavení"));
   Konec1 = MainMenu1->addAction(QStringLiteral("Konec"));
   Oaplikaci1 = MainMenu1->addAction(QStringLiteral("O aplikaci"));
 
   Bind(Pijmout1, &QAction::triggered, this, &TForm1::Pijmout1Click, this);
   Bind(Vyslat1, &QAction::triggered, this, &TForm1::Vyslat1Click, this);
+  Bind(UlozitJako1, &QAction::triggered, this, &TForm1::UlozitJako1Click, this);
   Bind(Nastaven1, &QAction::triggered, this, &TForm1::Nastaven1Click, this);
   Bind(Konec1, &QAction::triggered, this, &TForm1::Konec1Click, this);
   Bind(Oaplikaci1, &QAction::triggered, this, &TForm1::Oaplikaci1Click, this);
@@ -259,8 +267,22 @@ void TForm1::CreateComPort() {
 }
 
 void TForm1::FormCreate() {
-  Receiving = false;
+  TheReception.Finish(*this);
   ReceivedCount = 0;
+}
+
+void TForm1::MarkReceivedLinesUnsaved(bool unsaved) {
+  if (unsaved)
+    StatusBar1Panel0->setText(
+        QStringLiteral("Přijaté věty nejsou uloženy; uložte je příkazem Soubor > Uložit jako…"));
+  else if (ReceivedLinesUnsaved)
+    StatusBar1Panel0->clear();  // the note is no longer true
+  ReceivedLinesUnsaved = unsaved;
+}
+
+bool TForm1::MayReplaceMemo() {
+  return !ReceivedLinesUnsaved ||
+         AskYesNo(this, QStringLiteral("Přijaté věty v okně nebyly uloženy. Zahodit je?"));
 }
 
 void TForm1::Konec1Click() { close(); }

@@ -51,6 +51,7 @@ class TForm1 : public QMainWindow {
   QAction* Soubor1 = nullptr;  // its menu(): Pijmout1, Vyslat1
   QAction* Pijmout1 = nullptr;
   QAction* Vyslat1 = nullptr;
+  QAction* UlozitJako1 = nullptr;  // "Uložit jako…": Memo1 as a dump file
   QAction* Nastaven1 = nullptr;
   QAction* Konec1 = nullptr;
   QAction* Oaplikaci1 = nullptr;
@@ -85,6 +86,7 @@ class TForm1 : public QMainWindow {
   void SaveDialog1TypeChange();  // receive.cpp
   void ComPort1RxChar(TObject* Sender, int32_t Count);  // receive.cpp
   void Vyslat1Click();  // send.cpp
+  void UlozitJako1Click();  // receive.cpp
   void Nastaven1Click();  // settings_command.cpp
   void Konec1Click();
   void Oaplikaci1Click();
@@ -95,6 +97,14 @@ class TForm1 : public QMainWindow {
   void Smazatadres1Click();
   void MenuItem4Click();
   void MenuItem5Click();
+
+  // Received lines are in the pane but in no file (a reception ended
+  // without a save). The status bar says so while it holds.
+  bool ReceivedLinesUnsaved = false;
+  void MarkReceivedLinesUnsaved(bool unsaved);
+  // Whether the pane's text may go: asks first while it holds unsaved
+  // received lines.
+  bool MayReplaceMemo();
 
  protected:
   void showEvent(QShowEvent* event) override;

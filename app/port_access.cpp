@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/message_boxes.h"
+#include "app/reception.h"
 #include "app/receive_dialog.h"
 #include "app/send_dialog.h"
 #include "serial/serial.h"
@@ -26,7 +27,6 @@ bool LossAnnounced = false;
 // Counts the port's openings: a loss told by a connection's event thread
 // as the port is being reopened belongs to the old connection.
 int Openings = 0;
-bool LineErrorWarned = false;
 
 QString PortName(TForm1& form) { return QString::fromStdString(form.ComPort1->Port()); }
 
@@ -37,26 +37,24 @@ void OnLineLost(TForm1& form) {
     // A running send loop says itself at which line it stopped.
     if (Form2 && Form2->Looping() && Sending) return;
     Guarded([&] {
-      AnnounceLineLost(*form, Receiving ? QStringLiteral("Přijaté věty zůstávají v okně; tlačítko Storno je uloží.")
+      AnnounceLineLost(*form, TheReception.Running() ? QStringLiteral("Přijaté věty zůstávají v okně; tlačítko Storno je uloží.")
                                         : QString());
     });
   });
 }
 
 void OnLineErrors(TForm1& form, TComErrors errors) {
-  if (!Receiving || LineErrorWarned) return;
   QStringList what;
   if (errors.Contains(erRxOver)) what << QStringLiteral("přetečení vstupní fronty");
   if (errors.Contains(erOverrun)) what << QStringLiteral("přetečení přijímače");
   if (errors.Contains(erFrame)) what << QStringLiteral("chyba rámce");
   if (errors.Contains(erRxParity)) what << QStringLiteral("chyba parity");
-  if (what.isEmpty()) return;
-  LineErrorWarned = true;
+  if (what.isEmpty() || !TheReception.TakeLineErrorWarning()) return;
   const QString text = QStringLiteral("Při příjmu z portu %1 došlo k chybě linky (%2). Některé věty mohou chybět "
                                       "nebo být poškozené; zkontrolujte výpis, případně příjem opakujte.")
                            .arg(PortName(form), what.join(QStringLiteral(", ")));
   QTimer::singleShot(0, &form, [form = QPointer<TForm1>(&form), text] {
-    if (form) ShowSystemBox(form, QMessageBox::Warning, QStringLiteral(" UPOZORNĚNÍ "), text);
+    if (form) ShowSystemBox(TopDialog(*form), QMessageBox::Warning, QStringLiteral(" UPOZORNĚNÍ "), text);
   });
 }
 
@@ -93,8 +91,6 @@ void ConnectLineReports(TForm1& form) {
   form.ComPort1->OnLineLost = [&form](TObject*, int32_t) { OnLineLost(form); };
   form.ComPort1->OnError = [&form](TObject*, TComErrors errors) { OnLineErrors(form, errors); };
 }
-
-void ResetLineErrorWarning() { LineErrorWarned = false; }
 
 bool AnnounceLineLost(TForm1& form, const QString& detail) {
   if (LossAnnounced) return false;

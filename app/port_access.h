@@ -23,9 +23,6 @@ void ClosePortOf(TForm1& form);
 // technician's messages, in Czech.
 void ConnectLineReports(TForm1& form);
 
-// A new reception: its first line error is worth one warning again.
-void ResetLineErrorWarning();
-
 // Tells the technician, once for each opening of the port, that its device
 // has gone; `detail` says what that means for the work under way. False
 // when it was already told.

@@ -5,6 +5,7 @@
 #include "app/main_window.h"
 #include "app/memo.h"
 #include "app/message_boxes.h"
+#include "app/reception.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -57,33 +58,31 @@ void TForm3::BitBtn1Click() {
     ~Reset() { flag = false; }
   } reset{saving_};
 
-  CollectWaitingLines(*owner_);
-  Receiving = false;
+  // Every line that came before the press belongs to the dump. While the
+  // save runs, or its failure asks, bytes keep coming: they are kept.
+  TheReception.Collect(*owner_);
+  TheReception.BeginEnding();
   QString path = owner_->StatusBar1Panel0->text();
   if (ReceivedCount == 0 && QFileInfo::exists(path)) {
     ShowPlainMessage(this, QStringLiteral("Nebyla přijata žádná věta. Soubor %1 zůstal beze změny.").arg(path));
+    TheReception.Finish(*owner_);
     Finish();
     return;
   }
-  for (;;) {
-    try {
-      SaveDumpFile(path, owner_->Memo1->Utf8());
-      break;
-    } catch (...) {
-      ReportCurrentExceptionInGui();
+  // A further try saves what came meanwhile too.
+  if (!SaveMemoAsDump(*owner_, path, [this] { TheReception.Collect(*owner_); })) {
+    if (AskYesNo(this, QStringLiteral("Ukončit příjem bez uložení? Přijaté věty zůstanou v okně."))) {
+      TheReception.Collect(*owner_);  // the lines before the answer stay
+      TheReception.Finish(*owner_);
+      owner_->MarkReceivedLinesUnsaved(true);
+      Finish();
+    } else {
+      TheReception.Resume(*owner_);
     }
-    const std::optional<QString> other = ChooseReceiveFile(*owner_, path);
-    if (!other) {
-      if (AskYesNo(this, QStringLiteral("Ukončit příjem bez uložení? Přijaté věty zůstanou v okně."))) {
-        Finish();
-      } else {
-        Receiving = true;  // back to the reception; what came meanwhile is taken at the next event
-      }
-      return;
-    }
-    path = QDir::toNativeSeparators(QFileInfo(*other).absoluteFilePath());
-    owner_->StatusBar1Panel0->setText(path);
+    return;
   }
+  owner_->StatusBar1Panel0->setText(path);
+  TheReception.Finish(*owner_);
   saved_ = true;
   Finish();
   owner_->FileListBox1->Update();

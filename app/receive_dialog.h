@@ -6,21 +6,18 @@
 #include <QElapsedTimer>
 #include <QString>
 
-#include <optional>
+#include <functional>
 
 class QKeyEvent;
 class QLabel;
 class QPushButton;
 class TForm1;
 
-// Takes the complete lines among the bytes the port holds right now into the
-// reception, so that what arrived before "Storno" (or before the line went
-// dead, when no further event comes) is shown and saved.
-void CollectWaitingLines(TForm1& form);
-
-// Runs the save dialog again, proposing `proposed`, so that another file or
-// place can be chosen after a failed save. Nothing when cancelled.
-std::optional<QString> ChooseReceiveFile(TForm1& form, const QString& proposed);
+// Saves Memo1 as a dump file to `path`. A failed save is reported and the
+// save dialog offers another file or place, proposing the same name;
+// `beforeRetry` runs before each further try. False once the technician
+// cancels that dialog; otherwise `path` names the file saved.
+bool SaveMemoAsDump(TForm1& form, QString& path, const std::function<void()>& beforeRetry);
 
 class TForm3 : public QDialog {
   Q_OBJECT

@@ -78,7 +78,13 @@ TEST_F(AppMainWindow, HasItsControlsAndCaptions) {
   EXPECT_EQ(bar[0], f.Soubor1);
   EXPECT_EQ(f.Soubor1->text(), QStringLiteral("Soubor"));
   ASSERT_NE(f.Soubor1->menu(), nullptr);
-  EXPECT_EQ(f.Soubor1->menu()->actions(), QList<QAction*>({f.Pijmout1, f.Vyslat1}));
+  const QList<QAction*> items = f.Soubor1->menu()->actions();
+  ASSERT_EQ(items.size(), 4);
+  EXPECT_EQ(items[0], f.Pijmout1);
+  EXPECT_EQ(items[1], f.Vyslat1);
+  EXPECT_TRUE(items[2]->isSeparator());
+  EXPECT_EQ(items[3], f.UlozitJako1);
+  EXPECT_EQ(f.UlozitJako1->text(), QStringLiteral("Uložit jako…"));
   EXPECT_EQ(f.Pijmout1->text(), QStringLiteral("Přijmout"));
   EXPECT_EQ(f.Vyslat1->text(), QStringLiteral("Vyslat"));
   EXPECT_EQ(bar[1], f.Nastaven1);

@@ -322,9 +322,10 @@ TEST_F(AppReceive, APortThatCannotBeOpenedIsReportedAndNothingStarts) {
 }
 
 // After a failed save the save dialog proposes the same name again; giving
-// up on it ends the reception only when the technician says so, with the
-// lines kept in the pane.
-TEST_F(AppReceive, AFailedSaveEndsWithoutSavingOnlyWhenTheTechnicianSaysSo) {
+// up on it ends the reception only when the technician says so, with every
+// line kept in the pane, those that came while the boxes were up included.
+// Nothing then pretends they were saved, and they can still be.
+TEST_F(AppReceive, AFailedSaveEndedWithoutSavingKeepsTheLinesAndTheyCanStillBeSaved) {
   const QString dir = Path("usb");
   ASSERT_TRUE(QDir().mkdir(dir));
   const QString target = dir + QStringLiteral("/dump.nvr");
@@ -338,22 +339,111 @@ TEST_F(AppReceive, AFailedSaveEndsWithoutSavingOnlyWhenTheTechnicianSaysSo) {
          PressStorno();
        }},
   }));
-  answers_.Then(DialogAnswerer::Press("OK"));  // the error report
-  answers_.Then([&](QWidget* dialog) {
+  answers_.Then([&](QWidget* report) {  // the error report, while the exchange goes on
+    device_->Feed("C\r");
+    When([&] { return form_->ComPort1->InputCount() == 0; }, DialogAnswerer::Press("OK"))(report);
+  });
+  answers_.Then(Reusable([&](QWidget* dialog) {
     if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) proposed = name->text();
     DialogAnswerer::PressButton(dialog, QStringLiteral("Storno"));
-  });
+  }));
   answers_.Then(DialogAnswerer::Press("Ano"));
   form_->ToolButton1->click();
   ASSERT_FALSE(scriptTimedOut_);
-  ASSERT_EQ(answers_.Seen().size(), 5u);
+  ASSERT_EQ(answers_.Seen().size(), 5u) << answers_.Told();
   EXPECT_TRUE(answers_.Seen()[2].text.contains(QDir::toNativeSeparators(target))) << answers_.Seen()[2].text.toStdString();
   EXPECT_EQ(proposed, QStringLiteral("dump.nvr"));
   EXPECT_EQ(answers_.Seen()[4].title, QStringLiteral(" DOTAZ "));
   EXPECT_EQ(Form3, nullptr);
   EXPECT_FALSE(Receiving);
-  EXPECT_EQ(Lines(), QStringList({"A", "B"}));
+  EXPECT_EQ(Lines(), QStringList({"A", "B", "C"}));
   EXPECT_FALSE(QFileInfo::exists(target));
+  const QString status = form_->StatusBar1Panel0->text();
+  EXPECT_FALSE(status.contains(QStringLiteral("dump.nvr"))) << status.toStdString();
+  EXPECT_TRUE(status.contains(QStringLiteral("nejsou uloženy"))) << status.toStdString();
+
+  // Another file is not shown over them without a word.
+  // (The pane has left the pulled stick for the folder above it.)
+  ASSERT_TRUE(ProcessEventsUntil(
+      [&] { return form_->DirectoryListBox1->Directory() == QDir::toNativeSeparators(temp_.path()); }));
+  WriteBytes(Path("other.nvr"), "X\r\n");
+  form_->FileListBox1->Update();
+  ASSERT_TRUE(form_->FileListBox1->HighlightName(QStringLiteral("other.nvr")));
+  answers_.Then(DialogAnswerer::Press("Ne"));
+  form_->FileListBox1Click();
+  ASSERT_EQ(answers_.Seen().size(), 6u) << answers_.Told();
+  EXPECT_EQ(answers_.Seen()[5].title, QStringLiteral(" DOTAZ "));
+  EXPECT_EQ(Lines(), QStringList({"A", "B", "C"}));
+
+  // "Uložit jako…" saves them, through the same dialog.
+  emit form_->Soubor1->menu()->aboutToShow();
+  ASSERT_TRUE(form_->UlozitJako1->isEnabled());
+  answers_.Then(SaveAs(Path("saved.nvr")));
+  form_->UlozitJako1->trigger();
+  EXPECT_EQ(ReadBytes(Path("saved.nvr")), "A\r\nB\r\nC\r\n");
+  EXPECT_EQ(form_->StatusBar1Panel0->text(), QDir::toNativeSeparators(Path("saved.nvr")));
+  ASSERT_TRUE(form_->FileListBox1->HighlightName(QStringLiteral("other.nvr")));
+  form_->FileListBox1Click();  // saved now: no question
+  EXPECT_EQ(Lines(), QStringList({"X"}));
+  EXPECT_EQ(answers_.Seen().size(), 7u) << answers_.Told();
+  EXPECT_EQ(answers_.Unexpected(), 0);
+}
+
+// "Ne" goes back to the reception: the bytes that came while the boxes were
+// up are kept, the half line among them joined to its rest, and the next
+// Storno saves them all.
+TEST_F(AppReceive, AFailedSaveAnsweredNeKeepsEveryByteThatCameMeanwhile) {
+  const QString dir = Path("usb");
+  ASSERT_TRUE(QDir().mkdir(dir));
+  const QString target = dir + QStringLiteral("/dump.nvr");
+  answers_.Then(SaveAs(target));
+  answers_.Then(Script({
+      {Always(), [&] { device_->Feed("A\rB\rpart"); }},
+      {[&] { return Lines().size() == 2; },
+       [&] {
+         ASSERT_TRUE(QDir(dir).removeRecursively());
+         PressStorno();
+       }},
+      {Always(), [&] { device_->Feed("D\r"); }},
+      {[&] { return Lines().size() == 5; },
+       [&] {
+         ASSERT_TRUE(QDir().mkdir(dir));  // the stick is back
+         PressStorno();
+       }},
+  }));
+  auto whenRead = [&](DialogAnswerer::Answer answer) {
+    return When([&] { return form_->ComPort1->InputCount() == 0; }, std::move(answer));
+  };
+  answers_.Then([&](QWidget* report) {
+    device_->Feed("ial\rC\r");
+    whenRead(DialogAnswerer::Press("OK"))(report);
+  });
+  answers_.Then(Reusable(DialogAnswerer::Press("Storno")));
+  answers_.Then(DialogAnswerer::Press("Ne"));
+  form_->ToolButton1->click();
+  ASSERT_FALSE(scriptTimedOut_) << answers_.Told();
+  EXPECT_EQ(ReadBytes(target), "A\r\nB\r\npartial\r\nC\r\nD\r\n");
+  EXPECT_EQ(ReceivedCount, 5);
+  EXPECT_EQ(answers_.Unexpected(), 0) << answers_.Told();
+}
+
+// An exchange that sends no CR (wrong line settings, LF-only ends): one
+// warning, and the bytes are kept for the line when its end does come.
+TEST_F(AppReceive, ALineThatNeverEndsIsToldOnceAndKept) {
+  const std::string longRun(70 * 1024, 'x');
+  answers_.Then(SaveAs(Path("endless.nvr")));
+  answers_.Then(Script({
+      {Always(), [&] { device_->Feed(longRun); }},
+      {[&] { return answers_.Seen().size() == 3; }, [&] { device_->Feed(longRun + "\r"); }},
+      {[&] { return Lines().size() == 1; }, [&] { PressStorno(); }},
+  }));
+  answers_.Then(DialogAnswerer::Press("OK"));  // the warning
+  form_->ToolButton1->click();
+  ASSERT_FALSE(scriptTimedOut_) << answers_.Told();
+  ASSERT_EQ(answers_.Seen().size(), 3u) << answers_.Told();
+  EXPECT_EQ(answers_.Seen()[2].title, QStringLiteral(" UPOZORNĚNÍ "));
+  EXPECT_TRUE(answers_.Seen()[2].text.contains(QStringLiteral("bez konce věty"))) << answers_.Told();
+  EXPECT_EQ(ReadBytes(Path("endless.nvr")), longRun + longRun + "\r\n");
 }
 
 TEST_F(AppReceive, TheFolderReceivedIntoIsNotHeldAndMayGoFromOutside) {
@@ -413,12 +503,17 @@ TEST_F(AppReceive, LineTroubleIsToldOnceAndNothingIsLost) {
       {[&] { return Lines().size() == 2; }, [&] { device_->Unplug(); }},
       {[&] { return answers_.Seen().size() == 4; }, [&] { PressStorno(); }},
   }));
-  answers_.Then(DialogAnswerer::Press("OK"));  // the line errors
+  bool overTheReceiveDialog = false;
+  answers_.Then([&](QWidget* box) {  // the line errors
+    overTheReceiveDialog = qobject_cast<TForm3*>(box->parentWidget()) != nullptr;
+    DialogAnswerer::PressButton(box, QStringLiteral("OK"));
+  });
   answers_.Then(DialogAnswerer::Press("OK"));  // the loss
   form_->ToolButton1->click();
   ASSERT_FALSE(scriptTimedOut_);
   ASSERT_EQ(answers_.Seen().size(), 4u);
   EXPECT_EQ(answers_.Seen()[2].title, QStringLiteral(" UPOZORNĚNÍ "));
+  EXPECT_TRUE(overTheReceiveDialog);
   EXPECT_TRUE(answers_.Seen()[2].text.contains(QStringLiteral("mohou chybět nebo být poškozené")));
   EXPECT_TRUE(answers_.Seen()[2].text.contains(QStringLiteral("přetečení přijímače, chyba rámce")));
   EXPECT_EQ(answers_.Seen()[3].title, QStringLiteral(" CHYBA "));

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>
@@ -190,12 +191,33 @@ constexpr size_t kLongLineBytes = 1 << 20;
 TEST_F(AppFaults, AMegabyteLineArrivingInPiecesIsShownAndSavedUnchanged) {
   const std::string line = LongLine(kLongLineBytes);
   Receive(Path("long.nvr"), [&] {
+    answers_.Then(DialogAnswerer::Press("OK"));  // so long without a line end: told once
     for (size_t at = 0; at < line.size(); at += 4096) device_->Feed(line.substr(at, 4096));
     ASSERT_TRUE(FeedAndWait("\rshort\r", 2));
     Form3->BitBtn1->click();
   });
   EXPECT_EQ(ReadBytes(Path("long.nvr")), line + "\r\nshort\r\n");
   EXPECT_EQ(answers_.Unexpected(), 0);
+}
+
+// A large log beside the dumps is not read whole into the pane: a message
+// says why, and the pane keeps what it had.
+TEST_F(AppFaults, AFileTooLargeForADumpIsNotLoaded) {
+  WriteBytes(Path("dump.nvr"), "A\r\n");
+  {
+    QFile big(Path("big.txt"));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(big.resize((64LL << 20) + 1));  // sparse: costs no disk
+  }
+  form_->FileListBox1->Update();
+  ASSERT_TRUE(form_->FileListBox1->HighlightName(QStringLiteral("dump.nvr")));
+  form_->FileListBox1Click();
+  ASSERT_TRUE(form_->FileListBox1->HighlightName(QStringLiteral("big.txt")));
+  answers_.Then(DialogAnswerer::Press("OK"));
+  form_->FileListBox1Click();
+  ASSERT_EQ(answers_.Seen().size(), 1u) << answers_.Told();
+  EXPECT_TRUE(answers_.Seen()[0].text.contains(QStringLiteral("přes 64 MiB"))) << answers_.Told();
+  EXPECT_EQ(form_->Memo1->text(), QStringLiteral("A\n"));
 }
 
 // The exchange stopped mid-line (or a line never got its CR): "Storno" must
