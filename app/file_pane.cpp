@@ -13,6 +13,13 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QStorageInfo>
+#ifdef _WIN32
+#include <QFutureWatcher>
+#include <QPromise>
+#include <QThreadPool>
+
+#include <memory>
+#endif
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -72,7 +79,13 @@ std::error_code CheckEnterable(const QString& directory) {
   return {};
 }
 
-QString ParentDirectory(const QString& directory) { return NormalDirectory(JoinPath(directory, QStringLiteral(".."))); }
+// The directory above `directory`; a root is its own parent (joining ".."
+// to a root names no place above it, and a climb would never end).
+QString ParentDirectory(const QString& directory) {
+  const QString normal = NormalDirectory(directory);
+  if (normal.compare(RootOf(normal), kPathCase) == 0) return normal;
+  return NormalDirectory(JoinPath(normal, QStringLiteral("..")));
+}
 
 // Each entry one step further right than the entry above it.
 class IndentDelegate : public QStyledItemDelegate {
@@ -144,6 +157,22 @@ QString RootOf(const QString& path) {
     root = share < 0 ? p + QLatin1Char('/') : p.left(share + 1);
   }
   return QDir::toNativeSeparators(root);
+}
+
+QString NearestEnterableDirectory(const QString& directory) {
+  QString up = NormalDirectory(directory);
+  while (CheckEnterable(up)) {
+    const QString parent = ParentDirectory(up);
+    if (parent == up) break;
+    up = parent;
+  }
+  if (!CheckEnterable(up)) return up;
+  // Its drive itself is gone (a pulled stick): the first drive still there.
+  for (const QFileInfo& drive : QDir::drives()) {
+    const QString root = NormalDirectory(drive.absoluteFilePath());
+    if (!CheckEnterable(root)) return root;
+  }
+  return NormalDirectory(QDir::homePath());
 }
 
 bool IsSameOrBelow(const QString& path, const QString& dir) {
@@ -237,12 +266,53 @@ std::vector<Volume> SelectVolumes(const std::vector<MountInfo>& mounts) {
   return volumes;
 }
 
+QString DriveText(const QString& letter, VolumeKind kind, const QString& remoteName,
+                  const std::optional<QString>& label) {
+  const QString drive = letter.toLower();
+  if (kind == VolumeKind::Removable) return drive;
+  if (kind == VolumeKind::Network && !remoteName.isEmpty()) return drive + QLatin1Char(' ') + remoteName;
+  if (!label) return drive;
+  return QStringLiteral("%1 [%2]").arg(drive, *label);
+}
+
+#ifdef _WIN32
+namespace {
+
+struct DriveName {
+  QString remoteName;
+  std::optional<QString> label;
+};
+
+// May block (a network drive that is gone): never on the main thread.
+DriveName AskDriveName(const Volume& volume) {
+  DriveName name;
+  const std::wstring root = QDir::toNativeSeparators(volume.rootPath).toStdWString();
+  if (volume.kind == VolumeKind::Network) {
+    wchar_t remote[1024];
+    DWORD size = 1024;
+    if (WNetGetConnectionW(root.substr(0, 2).c_str(), remote, &size) == NO_ERROR)
+      name.remoteName = QString::fromWCharArray(remote);
+    if (!name.remoteName.isEmpty()) return name;
+  }
+  // No "insert a disk" box for an empty drive.
+  DWORD oldMode = 0;
+  SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
+  wchar_t label[MAX_PATH + 1];
+  if (GetVolumeInformationW(root.c_str(), label, MAX_PATH + 1, nullptr, nullptr, nullptr, nullptr, 0))
+    name.label = QString::fromWCharArray(label);
+  SetThreadErrorMode(oldMode, nullptr);
+  return name;
+}
+
+}  // namespace
+#endif
+
 std::vector<Volume> ReadVolumes() {
 #ifdef _WIN32
   std::vector<Volume> volumes;
   for (const QFileInfo& drive : QDir::drives()) {
     const QString root = QDir::toNativeSeparators(drive.absoluteFilePath());  // "C:\"
-    Volume v{root, root.left(2).toLower(), VolumeKind::Fixed};
+    Volume v{root, QString(), VolumeKind::Fixed};
     switch (GetDriveTypeW(reinterpret_cast<LPCWSTR>(root.utf16()))) {
       case DRIVE_REMOVABLE: v.kind = VolumeKind::Removable; break;
       case DRIVE_REMOTE: v.kind = VolumeKind::Network; break;
@@ -250,11 +320,7 @@ std::vector<Volume> ReadVolumes() {
       case DRIVE_RAMDISK: v.kind = VolumeKind::RamDisk; break;
       default: break;
     }
-    if (v.kind != VolumeKind::Removable) {
-      const QStorageInfo info(root);
-      const QString label = info.isValid() && info.isReady() ? info.name() : QString();
-      v.text += QStringLiteral(" [%1]").arg(label);
-    }
+    v.text = DriveText(root.left(2), v.kind, QString(), std::nullopt);
     volumes.push_back(v);
   }
   return volumes;
@@ -321,11 +387,7 @@ void TDirectoryListBox::Refresh() {
   if (directory_.isEmpty()) return;
   if (!QFileInfo(directory_).isDir()) {
     // Removed, renamed or unmounted: up to the nearest parent still there.
-    QString up = directory_;
-    for (QString parent = ParentDirectory(up); parent != up; parent = ParentDirectory(up)) {
-      up = parent;
-      if (!CheckEnterable(up)) break;
-    }
+    const QString up = NearestEnterableDirectory(directory_);
     if (up != directory_) SetDirectory(up);
     emit Refreshed();
     return;
@@ -533,7 +595,45 @@ QString TDriveComboBox::Drive() const {
                                                                   : volumes_[static_cast<size_t>(index)].rootPath;
 }
 
-void TDriveComboBox::Refresh() { SetVolumes(ReadVolumes()); }
+void TDriveComboBox::Refresh() {
+  SetVolumes(ReadVolumes());
+  LookUpNames();
+}
+
+void TDriveComboBox::LookUpNames() {
+  const int lookUp = ++lookUp_;
+#ifdef _WIN32
+  std::vector<Volume> asked;
+  for (const Volume& v : volumes_)
+    if (v.kind != VolumeKind::Removable) asked.push_back(v);
+  if (asked.empty()) return;
+  auto promise = std::make_shared<QPromise<std::vector<DriveName>>>();
+  auto* watcher = new QFutureWatcher<std::vector<DriveName>>(this);
+  connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, lookUp, asked] {
+    watcher->deleteLater();
+    if (lookUp != lookUp_ || watcher->future().resultCount() == 0) return;
+    const std::vector<DriveName> names = watcher->future().result();
+    for (size_t i = 0; i < asked.size() && i < names.size(); ++i) {
+      for (size_t at = 0; at < volumes_.size(); ++at) {
+        Volume& v = volumes_[at];
+        if (v.rootPath != asked[i].rootPath) continue;
+        v.text = DriveText(v.rootPath.left(2), v.kind, names[i].remoteName, names[i].label);
+        setItemText(static_cast<int>(at), v.text);
+      }
+    }
+  });
+  watcher->setFuture(promise->future());
+  promise->start();
+  QThreadPool::globalInstance()->start([promise, asked] {
+    std::vector<DriveName> names;
+    for (const Volume& v : asked) names.push_back(AskDriveName(v));
+    promise->addResult(std::move(names));
+    promise->finish();
+  });
+#else
+  (void)lookUp;  // the mount table names every volume at once
+#endif
+}
 
 void TDriveComboBox::SetVolumes(std::vector<Volume> volumes) {
   volumes_ = std::move(volumes);

@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include <map>
+#include <optional>
 #include <vector>
 
 class QFileSystemWatcher;
@@ -28,6 +29,10 @@ QString JoinPath(const QString& dir, const QString& name);
 QString NormalDirectory(const QString& path);
 // The root of a cleaned path ("/", "C:\", "\\server\share\").
 QString RootOf(const QString& path);
+// `directory` if it can be entered, else the nearest directory above it
+// that can; when its whole drive is gone, the first drive that is there
+// (the home directory should there be none).
+QString NearestEnterableDirectory(const QString& directory);
 // True when `path` is `dir` itself or lies below it (both normal).
 bool IsSameOrBelow(const QString& path, const QString& dir);
 
@@ -79,8 +84,17 @@ struct Volume {
 // anywhere. Each text is the mount point and, where there is one, the label
 // in brackets (for a network mount, its remote name).
 std::vector<Volume> SelectVolumes(const std::vector<MountInfo>& mounts);
-// The volumes of this machine (drive letters on Windows).
+// The volumes of this machine (drive letters on Windows). On Windows only
+// what answers at once: each drive's letter and kind, no label (see
+// DriveText and TDriveComboBox).
 std::vector<Volume> ReadVolumes();
+// A drive's text in the drive box: the letter and colon ("e:") for a
+// removable drive; a network drive adds its remote name, or its label in
+// brackets where that cannot be had; any other drive adds its label in
+// brackets. A label that cannot be read (no medium, no access) leaves the
+// letter alone; `label` is empty then.
+QString DriveText(const QString& letter, VolumeKind kind, const QString& remoteName,
+                  const std::optional<QString>& label);
 // The volume holding `path`: the one with the longest matching root, or -1.
 int VolumeIndexFor(const std::vector<Volume>& volumes, const QString& path);
 
@@ -214,6 +228,10 @@ class TDriveComboBox : public QComboBox {
  private:
   void Follow(const QString& directory);
   void Choose(int index);
+  // Asks for the drives' names away from the main thread: a network drive
+  // that is not connected can keep the answer for seconds.
+  void LookUpNames();
+  int lookUp_ = 0;  // the latest look-up; older answers are dropped
 
   std::vector<Volume> volumes_;
   std::map<QString, QString> lastDirectory_;  // volume root -> directory

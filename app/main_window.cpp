@@ -267,8 +267,7 @@ void TForm1::CreateComPort() {
 }
 
 void TForm1::FormCreate() {
-  TheReception.Finish(*this);
-  ReceivedCount = 0;
+  TheReception.Reset();
 }
 
 void TForm1::MarkReceivedLinesUnsaved(bool unsaved) {

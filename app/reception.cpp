@@ -72,6 +72,12 @@ void Reception::Start() {
   Enter(State::Taking);
 }
 
+void Reception::Reset() {
+  Start();
+  ReceivedCount = 0;
+  Enter(State::Idle);
+}
+
 void Reception::BeginEnding() { Enter(State::Ending); }
 
 void Reception::Resume(TForm1& form) {

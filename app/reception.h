@@ -27,6 +27,8 @@ class Reception {
   // mark and the warnings armed again. (The command sets the count to 0
   // itself, before its save dialog.)
   void Start();
+  // No reception, and nothing left of an earlier one (a new main window).
+  void Reset();
   // "Storno": no line is taken from here on, but every byte is kept.
   void BeginEnding();
   // Back to the reception after an ending without a save: what came

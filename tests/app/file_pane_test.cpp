@@ -190,6 +190,55 @@ TEST_F(AppFilePane, PathsJoinWithOneSeparator) {
   EXPECT_TRUE(IsSameOrBelow(QStringLiteral("/ab"), QStringLiteral("/")));
 }
 
+// A vanished folder gives way to the nearest one still there; the climb
+// ends at the root, and a drive that is gone gives way to one that is not.
+TEST_F(AppFilePane, AVanishedFolderGivesWayToTheNearestOneThere) {
+  ASSERT_TRUE(QDir().mkpath(Path("a/b")));
+  EXPECT_EQ(NearestEnterableDirectory(Path("a/b")), Path("a/b"));
+  EXPECT_EQ(NearestEnterableDirectory(Path("a/b/c/d")), Path("a/b"));
+  ASSERT_TRUE(QDir(Path("a")).removeRecursively());
+  EXPECT_EQ(NearestEnterableDirectory(Path("a/b")), root_);
+  const QString root = RootOf(root_);
+  EXPECT_EQ(NearestEnterableDirectory(root), root);
+#ifdef _WIN32
+  // A letter no drive has (a pulled stick).
+  QString gone;
+  for (char letter = 'Z'; letter >= 'D' && gone.isEmpty(); --letter) {
+    const QString candidate = QStringLiteral("%1:\\").arg(QLatin1Char(letter));
+    if (!QFileInfo(candidate).exists()) gone = candidate;
+  }
+  ASSERT_FALSE(gone.isEmpty());
+  const QString there = NearestEnterableDirectory(gone + QStringLiteral("dumpy\\vq"));
+  EXPECT_NE(RootOf(there), gone);
+  EXPECT_TRUE(QFileInfo(there).isDir()) << there.toStdString();
+#endif
+}
+
+// A drive whose label cannot be read shows its letter alone, not empty
+// brackets; a network drive shows its remote name where there is one.
+TEST_F(AppFilePane, DriveTextsSayWhatCanBeKnown) {
+  const QString none;
+  EXPECT_EQ(DriveText("E:", VolumeKind::Removable, none, QStringLiteral("STICK")), QStringLiteral("e:"));
+  EXPECT_EQ(DriveText("C:", VolumeKind::Fixed, none, QStringLiteral("System")), QStringLiteral("c: [System]"));
+  EXPECT_EQ(DriveText("C:", VolumeKind::Fixed, none, QString()), QStringLiteral("c: []"));
+  EXPECT_EQ(DriveText("Z:", VolumeKind::Fixed, none, std::nullopt), QStringLiteral("z:"));
+  EXPECT_EQ(DriveText("D:", VolumeKind::CdRom, none, std::nullopt), QStringLiteral("d:"));
+  EXPECT_EQ(DriveText("N:", VolumeKind::Network, QStringLiteral("\\\\nas\\dumpy"), QStringLiteral("x")),
+            QStringLiteral("n: \\\\nas\\dumpy"));
+  EXPECT_EQ(DriveText("N:", VolumeKind::Network, none, QStringLiteral("DUMPY")), QStringLiteral("n: [DUMPY]"));
+  EXPECT_EQ(DriveText("N:", VolumeKind::Network, none, std::nullopt), QStringLiteral("n:"));
+#ifdef _WIN32
+  // The names come from a look-up off the main thread, and the box shows them.
+  TDriveComboBox box;
+  box.Refresh();
+  EXPECT_TRUE(ProcessEventsUntil([&] {
+    for (int i = 0; i < box.count(); ++i)
+      if (box.itemText(i).contains(QLatin1Char('['))) return true;
+    return false;
+  }, 5000)) << "no drive got its label";
+#endif
+}
+
 TEST_F(AppFilePane, VolumesAreTheRootRemovableMediaAndNetworkMounts) {
   const std::vector<MountInfo> mounts = {
       {"/", "ext4", "/dev/sda2", "system"},
