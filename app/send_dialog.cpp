@@ -120,6 +120,13 @@ void TForm2::ShowProgress(int handled) {
   Label4->adjustSize();
 }
 
+void TForm2::ShowStopped() {
+  Label1->setText(QStringLiteral("Soubor:"));
+  Gauge1->setEnabled(false);
+  Label6->setText(QStringLiteral("Vysílání bylo přerušeno. Storno uzavře port."));
+  Label6->show();
+}
+
 int32_t TForm2::WriteLine(const std::string& bytes, TAsyncTransfer* transfer, int handled) {
   TComPort& port = *owner_->ComPort1;
   state_ = State::kWriting;
@@ -222,6 +229,7 @@ TForm2::LoopEnd TForm2::SendLines(int count, std::exception_ptr& closeError) {
       if (!self) return LoopEnd::kDialogGone;
       if (!owner_->ComPort1->DeviceGone()) throw;
       ShowProgress(i);
+      ShowStopped();
       // The box runs the event loop: "Storno" may be pressed meanwhile.
       AnnounceLineLost(*owner_, QStringLiteral("Odesílání se zastavilo u věty %1 z %2; věty od ní dál ústředna "
                                                "nedostala.")
@@ -288,7 +296,10 @@ void TForm2::FormActivate() {
   try {
     end = SendLines(count, closeError);
   } catch (...) {
-    if (self) state_ = State::kFailed;
+    if (self) {
+      state_ = State::kFailed;
+      ShowStopped();
+    }
     throw;
   }
   if (end == LoopEnd::kDialogGone) return;

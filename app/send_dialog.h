@@ -30,8 +30,9 @@ class TForm2 : public QDialog {
   QProgressBar* Gauge1 = nullptr;
   QPushButton* BitBtn1 = nullptr;  // "Storno"
 
-  // The send loop; runs once, when the dialog is first shown. A failed write
-  // leaves it (the dialog stays open until "Storno").
+  // The send loop; runs once, when the dialog is first shown. A lost device
+  // or a failed write ends it: the dialog says that sending has stopped and
+  // stays open until "Storno".
   void FormActivate();
   // "Storno": stops the writing, closes the port and closes the dialog (at
   // once, or when a running loop has counted through the remaining lines).
@@ -79,6 +80,8 @@ class TForm2 : public QDialog {
   bool StopIfAsked(std::exception_ptr& closeError);
   // The gauge full and "done", the failure's state, or the dialog's close.
   void ReportEnd(int count, LoopEnd end, std::exception_ptr closeError);
+  // The dialog no longer says that the file is going out.
+  void ShowStopped();
   // The pause, then the port's close; what the close raised.
   std::exception_ptr ClosePort();
 
