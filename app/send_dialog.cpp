@@ -87,10 +87,28 @@ void TForm2::PlaceCounters() {
   Label5->move(left + metrics.horizontalAdvance(QStringLiteral("Věta            z ")), Label3->y());
 }
 
+bool TForm2::Looping() const {
+  switch (state_) {
+    case State::kSending:
+    case State::kWriting:
+    case State::kHeld:
+    case State::kStopAsked:
+    case State::kHoldCut:
+    case State::kDraining:
+      return true;
+    case State::kNotStarted:
+    case State::kDone:
+    case State::kFailed:
+    case State::kStopping:
+    case State::kClosing:
+      return false;
+  }
+  return false;
+}
+
 void TForm2::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  if (activated_) return;
-  activated_ = true;
+  if (state_ != State::kNotStarted) return;
   // After the dialog is up, from inside its modal loop.
   QTimer::singleShot(0, this, [this] { Guarded([this] { FormActivate(); }); });
 }
@@ -102,17 +120,27 @@ void TForm2::ShowProgress(int handled) {
   Label4->adjustSize();
 }
 
+void TForm2::ShowStopped() {
+  Label1->setText(QStringLiteral("Soubor:"));
+  Gauge1->setEnabled(false);
+  Label6->setText(QStringLiteral("Vysílání bylo přerušeno. Storno uzavře port."));
+  Label6->show();
+}
+
 int32_t TForm2::WriteLine(const std::string& bytes, TAsyncTransfer* transfer, int handled) {
   TComPort& port = *owner_->ComPort1;
-  writing_ = true;
+  state_ = State::kWriting;
+  // However the write ends, unless "Storno" came meanwhile, the loop goes on
+  // between lines.
   struct WriteEnd {
-    bool& flag;
-    ~WriteEnd() { flag = false; }
-  } writeEnd{writing_};
+    State& state;
+    ~WriteEnd() {
+      if (state == State::kWriting || state == State::kHeld) state = State::kSending;
+    }
+  } writeEnd{state_};
   size_t written = 0;
   std::string rest;  // what a held line still has to give; kept while its write runs
-  held_ = false;
-  holdAborted_ = false;
+  bool held = false;
   for (;;) {
     if (written > 0) rest.assign(bytes, written);
     port.WriteTextAsync(written == 0 ? bytes : rest, transfer);
@@ -127,7 +155,7 @@ int32_t TForm2::WriteLine(const std::string& bytes, TAsyncTransfer* transfer, in
     try {
       taken = static_cast<DWORD>(port.WaitForTransfer(transfer));
     } catch (const EComPort&) {
-      if (!holdAborted_) throw;
+      if (state_ != State::kHoldCut) throw;
       // What the port took of the line before "Storno" stands.
       GetOverlappedResult(port.DeviceHandle(), &transfer->Overlapped, &taken, FALSE);
     }
@@ -136,34 +164,39 @@ int32_t TForm2::WriteLine(const std::string& bytes, TAsyncTransfer* transfer, in
     // The write's time-out ran out with the line only partly taken: the
     // exchange holds the line (flow control, a full buffer) while it works.
     // The rest waits for it; "Storno" ends the waiting at once.
-    if (!held_) {
-      held_ = true;
+    if (!held) {
+      held = true;
+      state_ = State::kHeld;
       Label6->setText(QStringLiteral("Ústředna zatím nepřijímá, čeká se na ni."));
       Label6->show();
     }
   }
-  if (held_) Label6->hide();
-  held_ = false;
+  if (held) Label6->hide();
   return static_cast<int32_t>(written);
 }
 
-void TForm2::FormActivate() {
-  Sending = true;
-  TMemo& memo = *owner_->Memo1;
-  const int count = memo.LineCount();
+int TForm2::PrepareCounters() {
+  const int count = owner_->Memo1->LineCount();
   Gauge1->setMaximum(count);
   Label5->setText(QString::number(count));
   Label5->adjustSize();
   Label2->setText(owner_->FileListBox1->FileName());
-  if (count == 0) return;
+  return count;
+}
 
+bool TForm2::StopIfAsked(std::exception_ptr& closeError) {
+  if (state_ != State::kStopAsked && state_ != State::kHoldCut) return true;
+  // The line in hand is out (or the exchange held it back until the
+  // press): now the port goes. A second press meanwhile does nothing.
+  state_ = State::kDraining;
   QPointer<TForm2> self(this);
-  looping_ = true;
-  struct LoopEnd {
-    bool& flag;
-    ~LoopEnd() { flag = false; }
-  } loopEnd{looping_};
+  closeError = ClosePort();
+  return !self.isNull();
+}
 
+TForm2::LoopEnd TForm2::SendLines(int count, std::exception_ptr& closeError) {
+  QPointer<TForm2> self(this);
+  TMemo& memo = *owner_->Memo1;
   TAsyncTransfer* transfer = nullptr;
   TComPort::NewTransfer(transfer);
   struct TransferEnd {
@@ -175,14 +208,12 @@ void TForm2::FormActivate() {
   // at a time would cost more than the line's write itself.
   QElapsedTimer sinceEvents;
   sinceEvents.start();
-  std::exception_ptr closeError;
-  bool lineLost = false;
   std::string bytes;
   for (int i = 0; i < count; ++i) {
     if (sinceEvents.elapsed() >= kEventsIntervalMs) {
       ShowProgress(i);
       QCoreApplication::processEvents();
-      if (!self) return;
+      if (!self || !StopIfAsked(closeError)) return LoopEnd::kDialogGone;
       sinceEvents.restart();
     }
     if (!Sending) continue;
@@ -195,28 +226,20 @@ void TForm2::FormActivate() {
     try {
       written = WriteLine(bytes, transfer, i);
     } catch (const EComPort&) {
-      if (!self) return;
+      if (!self) return LoopEnd::kDialogGone;
       if (!owner_->ComPort1->DeviceGone()) throw;
       ShowProgress(i);
+      ShowStopped();
       // The box runs the event loop: "Storno" may be pressed meanwhile.
       AnnounceLineLost(*owner_, QStringLiteral("Odesílání se zastavilo u věty %1 z %2; věty od ní dál ústředna "
                                                "nedostala.")
                                     .arg(i + 1)
                                     .arg(count));
-      if (!self) return;
-      lineLost = true;
-      break;
+      return self ? LoopEnd::kDeviceLost : LoopEnd::kDialogGone;
     }
-    if (!self) return;
-    const bool stopped = closeAfterWrite_;
-    if (stopped) {
-      // "Storno" came while the line went out: it is out (or the exchange
-      // held it back until the press), now the port goes.
-      closeAfterWrite_ = false;
-      closeError = ClosePort();
-      if (!self) return;
-      closeWhenDone_ = true;
-    }
+    if (!self) return LoopEnd::kDialogGone;
+    const bool stopped = state_ == State::kStopAsked || state_ == State::kHoldCut;
+    if (!StopIfAsked(closeError)) return LoopEnd::kDialogGone;
     if (written != static_cast<int32_t>(bytes.size())) {
       ShowProgress(i);
       const QString cut = QStringLiteral("Věta %1 nebyla odeslána celá: port převzal %2 z %3 bajtů.")
@@ -227,27 +250,60 @@ void TForm2::FormActivate() {
       // "Storno" ended the waiting for a held line: the technician learns
       // what the exchange got, and the dialog goes as asked.
       ShowErrorBox(this, cut);
-      if (!self) return;
+      if (!self) return LoopEnd::kDialogGone;
     }
   }
-  if (!lineLost) {
+  return LoopEnd::kRanOut;
+}
+
+void TForm2::ReportEnd(int count, LoopEnd end, std::exception_ptr closeError) {
+  QPointer<TForm2> self(this);
+  if (end == LoopEnd::kRanOut) {
     ShowProgress(count);
     QCoreApplication::processEvents();
     if (!self) return;
   }
-  looping_ = false;
-  if (closeWhenDone_) {
-    closing_ = true;
+  if (!StopIfAsked(closeError)) return;
+  if (state_ == State::kDraining) {
+    state_ = State::kClosing;
     done(QDialog::Rejected);
     if (closeError) std::rethrow_exception(closeError);
     return;
   }
+  if (end == LoopEnd::kDeviceLost) {
+    state_ = State::kFailed;
+    return;
+  }
+  state_ = State::kDone;
   // Each write completed when its bytes had left the port's queue (where
   // the device shows it; a pseudo-terminal delivers them after the close).
-  if (Sending && !lineLost) {
-    Label6->setText(QStringLiteral("Soubor byl celý odeslán. Storno uzavře port."));
-    Label6->show();
+  Label6->setText(QStringLiteral("Soubor byl celý odeslán. Storno uzavře port."));
+  Label6->show();
+}
+
+void TForm2::FormActivate() {
+  if (state_ != State::kNotStarted) return;  // "Storno" came first
+  Sending = true;
+  const int count = PrepareCounters();
+  if (count == 0) {
+    state_ = State::kDone;
+    return;
   }
+  state_ = State::kSending;
+  QPointer<TForm2> self(this);
+  std::exception_ptr closeError;
+  LoopEnd end = LoopEnd::kDialogGone;
+  try {
+    end = SendLines(count, closeError);
+  } catch (...) {
+    if (self) {
+      state_ = State::kFailed;
+      ShowStopped();
+    }
+    throw;
+  }
+  if (end == LoopEnd::kDialogGone) return;
+  ReportEnd(count, end, closeError);
 }
 
 std::exception_ptr TForm2::ClosePort() {
@@ -266,38 +322,45 @@ std::exception_ptr TForm2::ClosePort() {
 
 void TForm2::BitBtn1Click() {
   Sending = false;
-  if (stopping_) return;  // a second press while the first one pauses
-  if (writing_) {
-    // A line is going out: closing now would cut it off. The loop closes
-    // the port once it is out.
-    closeAfterWrite_ = true;
-    if (held_ && !holdAborted_) {
+  switch (state_) {
+    case State::kSending:
+    case State::kWriting:
+      // The loop closes the port once the line in hand is out: closing now
+      // would cut it off.
+      state_ = State::kStopAsked;
+      return;
+    case State::kHeld:
       // Unless the exchange holds it back: then the waiting ends now.
-      holdAborted_ = true;
       try {
         owner_->ComPort1->AbortTransfers();
+        state_ = State::kHoldCut;
       } catch (const EComPort&) {
         // The write still ends at its time-out.
+        state_ = State::kStopAsked;
       }
-    }
-    return;
+      return;
+    case State::kStopAsked:
+    case State::kHoldCut:
+    case State::kDraining:
+    case State::kStopping:
+    case State::kClosing:
+      return;  // a second press: the first one is under way
+    case State::kNotStarted:
+    case State::kDone:
+    case State::kFailed:
+      break;
   }
-  stopping_ = true;
+  state_ = State::kStopping;
   QPointer<TForm2> self(this);
   const std::exception_ptr error = ClosePort();
   if (!self) return;
-  stopping_ = false;
-  if (looping_) {
-    closeWhenDone_ = true;
-  } else {
-    closing_ = true;
-    done(QDialog::Rejected);
-  }
+  state_ = State::kClosing;
+  done(QDialog::Rejected);
   if (error) std::rethrow_exception(error);
 }
 
 void TForm2::reject() {}
 
 void TForm2::closeEvent(QCloseEvent* event) {
-  if (!closing_) event->ignore();
+  if (state_ != State::kClosing) event->ignore();
 }

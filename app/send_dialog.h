@@ -30,8 +30,9 @@ class TForm2 : public QDialog {
   QProgressBar* Gauge1 = nullptr;
   QPushButton* BitBtn1 = nullptr;  // "Storno"
 
-  // The send loop; runs once, when the dialog is first shown. A failed write
-  // leaves it (the dialog stays open until "Storno").
+  // The send loop; runs once, when the dialog is first shown. A lost device
+  // or a failed write ends it: the dialog says that sending has stopped and
+  // stays open until "Storno".
   void FormActivate();
   // "Storno": stops the writing, closes the port and closes the dialog (at
   // once, or when a running loop has counted through the remaining lines).
@@ -42,29 +43,48 @@ class TForm2 : public QDialog {
   void reject() override;
 
   // The send loop is running.
-  bool Looping() const { return looping_; }
+  bool Looping() const;
 
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  enum class State {
+    kNotStarted,    // shown; the loop has not begun
+    kSending,       // the loop runs, between lines
+    kWriting,       // a line is going out; the window answers meanwhile
+    kHeld,          // the exchange holds the line going out; its rest waits
+    kStopAsked,     // "Storno" came while the loop ran: the port goes once the line in hand is out
+    kHoldCut,       // "Storno" came while the line was held: its write was ended at once
+    kDraining,      // the port is closed; the loop counts through the rest, then the dialog goes
+    kDone,          // every line is out; waiting for "Storno"
+    kFailed,        // a lost device or a refused write stopped the loop; waiting for "Storno"
+    kStopping,      // "Storno" after the loop (or before it): pausing, then closing the port
+    kClosing,       // the dialog is going
+  };
+  enum class LoopEnd { kRanOut, kDeviceLost, kDialogGone };
+
   void PlaceCounters();
   void ShowProgress(int handled);
+  // Sets the gauge and the counters for the lines to send; their number.
+  int PrepareCounters();
+  // Writes the lines one by one, the window live, until they run out or the
+  // device goes; a refused write leaves by an exception.
+  LoopEnd SendLines(int count, std::exception_ptr& closeError);
   // Writes one line and waits for it with the window live (the counters
   // showing `handled`).
   int32_t WriteLine(const std::string& bytes, TAsyncTransfer* transfer, int handled);
+  // Acts on a "Storno" that came while the loop ran: closes the port. False
+  // when the dialog went meanwhile.
+  bool StopIfAsked(std::exception_ptr& closeError);
+  // The gauge full and "done", the failure's state, or the dialog's close.
+  void ReportEnd(int count, LoopEnd end, std::exception_ptr closeError);
+  // The dialog no longer says that the file is going out.
+  void ShowStopped();
   // The pause, then the port's close; what the close raised.
   std::exception_ptr ClosePort();
 
   TForm1* owner_;
-  bool activated_ = false;
-  bool looping_ = false;
-  bool writing_ = false;
-  bool held_ = false;         // the exchange holds the line being written
-  bool holdAborted_ = false;  // "Storno" cut the write of a held line short
-  bool closeAfterWrite_ = false;
-  bool stopping_ = false;
-  bool closeWhenDone_ = false;
-  bool closing_ = false;
+  State state_ = State::kNotStarted;
 };

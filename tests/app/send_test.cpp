@@ -293,6 +293,51 @@ TEST_F(AppSend, AFailedWriteIsReportedAndTheDialogWaitsForStorno) {
   EXPECT_FALSE(form_->ComPort1->Connected());
 }
 
+// A refused write and a lost device both stop the send: while the report
+// is up and after it, the dialog says so and what "Storno" does, instead of
+// still saying that the file is going out.
+TEST_F(AppSend, AStoppedSendSaysSoInTheDialog) {
+  QStringList lines;
+  for (int i = 0; i < 100; ++i) lines << QStringLiteral("line %1").arg(i);
+  form_->Memo1->setText(lines.join('\n'));
+  device_->PaceLine(2000, 4, true);  // each line takes a few milliseconds to leave
+  const std::pair<const char*, std::function<void()>> cases[] = {
+      {"a refused write", [this] { device_->FailCall("WriteFile", ERROR_GEN_FAILURE, 1); }},
+      {"a lost device", [this] { device_->Unplug(); }},
+  };
+  for (const auto& [what, fail] : cases) {
+    SCOPED_TRACE(what);
+    const size_t seen = answers_.Seen().size();
+    QString caption, stateDuringReport, stateAtStorno;
+    bool reported = false;
+    answers_.Then(DialogAnswerer::Press("OK"));
+    answers_.Then([&](QWidget* dialog) {
+      When([] { return Form2->Gauge1->value() >= 5; }, [&](QWidget*) { fail(); })(dialog);
+      When([&] { return reported; },
+           [&](QWidget*) {
+             stateAtStorno = Form2->Label6->isVisible() ? Form2->Label6->text() : QString();
+             Form2->BitBtn1->click();
+           },
+           &timedOut_)(dialog);
+    });
+    answers_.Then([&](QWidget* box) {  // the report
+      caption = Form2->Label1->text();
+      stateDuringReport = Form2->Label6->isVisible() ? Form2->Label6->text() : QString();
+      DialogAnswerer::PressButton(box, QStringLiteral("OK"));
+      reported = true;
+    });
+    form_->ToolButton2->click();
+    ASSERT_FALSE(timedOut_);
+    ASSERT_EQ(answers_.Seen().size(), seen + 3) << answers_.Told();
+    EXPECT_EQ(answers_.Seen()[seen + 2].icon, QMessageBox::Critical);
+    EXPECT_NE(caption, QStringLiteral("Vysílá se soubor:"));
+    EXPECT_EQ(stateDuringReport, QStringLiteral("Vysílání bylo přerušeno. Storno uzavře port."));
+    EXPECT_EQ(stateAtStorno, stateDuringReport);
+    EXPECT_EQ(Form2, nullptr);
+    EXPECT_FALSE(form_->ComPort1->Connected());
+  }
+}
+
 TEST_F(AppSend, TheDeviceVanishingMidSendIsReportedOnceAndTheNextSendReopens) {
   QStringList lines;
   for (int i = 0; i < 100; ++i) lines << QStringLiteral("line %1").arg(i);
