@@ -22,6 +22,8 @@ namespace {
 // line has no flow control. 4 MiB is over nine hours of a 1200 Bd line, and
 // a megabyte arriving in one burst still fits.
 constexpr int32_t kReceiveQueueBytes = 4 * 1024 * 1024;
+// What any driver takes.
+constexpr int32_t kDriverQueueBytes = 1024;
 
 bool LossAnnounced = false;
 // Counts the port's openings: a loss told by a connection's event thread
@@ -76,7 +78,14 @@ bool OpenComPortForCommand(TForm1& form) {
     if (port.DeviceGone()) ClosePortOf(form);
     if (port.Buffer().InputSize() < kReceiveQueueBytes) port.Buffer().SetInputSize(kReceiveQueueBytes);
     if (!port.Connected()) {
-      port.Open();
+      try {
+        port.Open();
+      } catch (const EComPort& e) {
+        // A driver that refuses so large a queue keeps one of its own size.
+        if (e.Code() != ecSetupCommFailed) throw;
+        port.Buffer().SetInputSize(kDriverQueueBytes);
+        port.Open();
+      }
       ++Openings;
       LossAnnounced = false;
     }

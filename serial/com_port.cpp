@@ -465,9 +465,35 @@ void TCustomComPort::AbortTransfers() {
 
 // ---- Status ----
 
+bool DeviceLossError(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:         // USB adapters once unplugged
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_NO_SUCH_DEVICE:
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool TCustomComPort::DeviceGone() const {
+  if (handle_ == INVALID_HANDLE_VALUE) return false;
   DWORD status = 0;
-  return handle_ != INVALID_HANDLE_VALUE && !GetCommModemStatus(handle_, &status);
+  if (GetCommModemStatus(handle_, &status)) return false;
+  if (DeviceLossError(GetLastError())) return true;
+  // A driver without modem lines (some virtual ports): ask what every
+  // driver answers.
+  DWORD errors = 0;
+  COMSTAT stat;
+  std::memset(&stat, 0, sizeof stat);
+  if (ClearCommError(handle_, &errors, &stat)) {
+    if (errors) unreportedErrors_.fetch_or(errors);  // for LineErrors
+    return false;
+  }
+  return DeviceLossError(GetLastError());
 }
 
 int32_t TCustomComPort::InputCount() {
@@ -576,9 +602,17 @@ void TCustomComPort::ProcessRx80Full() { TriggerRx80Full(); }
 
 void TCustomComPort::ReportSignals(bool Open) {
   if (Open) {
-    ProcessCTSChange();
-    ProcessDSRChange();
-    ProcessRLSDChange();
+    TModemSignals signals;
+    try {
+      signals = ModemStatus();
+    } catch (const EComPort& e) {
+      // A driver that cannot report its modem lines has them read as off,
+      // as a line with only its data wires; a device that is gone fails.
+      if (e.WinErrorCode() < 0 || DeviceLossError(static_cast<DWORD>(e.WinErrorCode()))) throw;
+    }
+    TriggerCTSChange(signals.Contains(msCTS));
+    TriggerDSRChange(signals.Contains(msDSR));
+    TriggerRLSDChange(signals.Contains(msRLSD));
   } else {
     TriggerCTSChange(false);
     TriggerDSRChange(false);

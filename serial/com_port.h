@@ -37,6 +37,10 @@ struct TAsyncTransfer {
 // Message the event thread sends to the notify window (smWindowSync).
 constexpr UINT CM_COMPORT_EVENT = WM_USER + 1;
 
+// The error codes with which Windows answers calls on a port whose device
+// has been removed (an unplugged adapter, a far end that hung up).
+bool DeviceLossError(DWORD error);
+
 class TCustomComPort;
 // The settings dialog lives above this layer; the GUI installs it here.
 using TShowSettingsDialogHook = std::function<void(TCustomComPort* Port)>;
@@ -130,8 +134,9 @@ class TCustomComPort : public TComponent {
 
   // ---- Status ----
   // True when the port is open and its device has gone away (unplugged, the
-  // far end hung up): the modem status query fails then, where a device
-  // without modem lines reports them all off.
+  // far end hung up): a status query fails with what Windows answers for a
+  // removed device (DeviceLossError). A driver that merely cannot report
+  // its modem lines has not gone.
   bool DeviceGone() const;
   int32_t InputCount();        // characters waiting; code 10
   TComErrors LineErrors();     // and clears them in the driver; code 10
@@ -248,7 +253,7 @@ class TCustomComPort : public TComponent {
   bool connected_ = false;
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   // Line errors that InputCount cleared in the driver, for LineErrors.
-  std::atomic<DWORD> unreportedErrors_{0};
+  mutable std::atomic<DWORD> unreportedErrors_{0};
   TComThread* eventThread_ = nullptr;
   bool threadCreated_ = false;
   bool closing_ = false;  // the event thread is being stopped

@@ -321,6 +321,16 @@ TEST_F(AppReceive, APortThatCannotBeOpenedIsReportedAndNothingStarts) {
   EXPECT_FALSE(QFileInfo::exists(Path("never.nvr")));
 }
 
+// A driver that refuses the large receive queue still serves a reception,
+// with a queue of its own size.
+TEST_F(AppReceive, ADriverRefusingTheLargeQueueStillReceives) {
+  device_->FailCall("SetupComm", ERROR_INVALID_PARAMETER, 1);
+  ReceiveOneLine(*device_, Path("small.nvr"), "A");
+  ASSERT_FALSE(scriptTimedOut_) << answers_.Told();
+  EXPECT_EQ(ReadBytes(Path("small.nvr")), "A\r\n");
+  EXPECT_EQ(answers_.Unexpected(), 0) << answers_.Told();
+}
+
 // After a failed save the save dialog proposes the same name again; giving
 // up on it ends the reception only when the technician says so, with every
 // line kept in the pane, those that came while the boxes were up included.

@@ -403,6 +403,22 @@ TEST_F(SerialPortTest, FailingApplyDuringOpenClosesTheDeviceAgain) {
   }
 }
 
+// Loss is told by what Windows answers for a removed device: a driver that
+// cannot report its modem lines (some virtual ports) opens with them off
+// and is not taken for gone; an unplugged one is.
+TEST_F(SerialPortTest, ADriverWithoutModemLinesOpensAndOnlyALossCountsAsGone) {
+  bool cts = true;
+  port_.OnCTSChange = [&](TObject*, bool on) { cts = on; };
+  device_->FailCall("GetCommModemStatus", ERROR_INVALID_FUNCTION);
+  port_.Open();
+  EXPECT_TRUE(port_.Connected());
+  EXPECT_FALSE(cts);
+  EXPECT_FALSE(port_.DeviceGone());
+  device_->Unplug();
+  EXPECT_TRUE(port_.DeviceGone());
+  port_.Close();
+}
+
 // A device whose lines cannot be read after it opened (seen under another
 // implementation of the API) must not leave a half-open port behind.
 TEST_F(SerialPortTest, FailingSignalReportClosesTheDeviceAgain) {
