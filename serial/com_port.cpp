@@ -472,7 +472,7 @@ bool DeviceLossError(DWORD error) {
     case ERROR_GEN_FAILURE:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
-    case ERROR_NO_SUCH_DEVICE:
+    case ERROR_DEV_NOT_EXIST:
       return true;
     default:
       return false;
