@@ -151,6 +151,7 @@ void TCustomComPort::Close() {
     throw Exception("The port " + port_ + " cannot be closed from its own event handler");
   TriggerBeforeClose();
   ReportSignals(false);
+  DrainOutput();
   // A device that has gone away refuses the purge; the port is closed all
   // the same and the refusal is raised afterwards.
   std::exception_ptr purgeError;
@@ -162,6 +163,44 @@ void TCustomComPort::Close() {
   ShutDown();
   TriggerAfterClose();
   if (purgeError) std::rethrow_exception(purgeError);
+}
+
+#ifdef _WIN32
+namespace {
+
+DWORD WINAPI FlushPort(LPVOID handle) {
+  FlushFileBuffers(static_cast<HANDLE>(handle));
+  return 0;
+}
+
+}  // namespace
+#endif
+
+void TCustomComPort::DrainOutput() {
+#ifdef _WIN32
+  if (handle_ == INVALID_HANDLE_VALUE || DeviceGone()) return;
+  DWORD errors = 0;
+  COMSTAT stat;
+  std::memset(&stat, 0, sizeof stat);
+  if (!ClearCommError(handle_, &errors, &stat)) return;
+  if (errors) unreportedErrors_.fetch_or(errors);
+  // The driver's queue and what an adapter's chip may hold beyond it, at the
+  // line's pace; an exchange that holds the line longer gets no more.
+  DWORD baud = BaudRateToValue(baudRate_);
+  if (baud == 0) baud = static_cast<DWORD>(std::max<int32_t>(customBaudRate_, 1));
+  const uint64_t bytes = uint64_t{stat.cbOutQue} + 512;
+  const DWORD boundMs = static_cast<DWORD>(std::min<uint64_t>(bytes * 11 * 1000 / baud + 500, 60000));
+  // The flush has no time-out of its own: it runs on a thread of its own
+  // and is cancelled once the bound is up.
+  HANDLE flusher = CreateThread(nullptr, 0, FlushPort, handle_, 0, nullptr);
+  if (!flusher) return;
+  if (WaitForSingleObject(flusher, boundMs) != WAIT_OBJECT_0) {
+    // A driver that cannot cancel it keeps it until the handle closes.
+    CancelSynchronousIo(flusher);
+    WaitForSingleObject(flusher, 1000);
+  }
+  CloseHandle(flusher);
+#endif
 }
 
 void TCustomComPort::ShutDown() {

@@ -249,6 +249,10 @@ class TCustomComPort : public TComponent {
   // Stops the event thread, closes the device and marks the port closed,
   // without notifications.
   void ShutDown();
+  // Lets what the driver still holds of completed writes go out before a
+  // purge could throw it away (Windows completes a write once the driver
+  // has its bytes; elsewhere a write completes once they have gone).
+  void DrainOutput();
 
   bool connected_ = false;
   HANDLE handle_ = INVALID_HANDLE_VALUE;
