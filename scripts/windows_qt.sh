@@ -8,10 +8,11 @@
 # ${XDG_CACHE_HOME:-~/.cache}/vazur/, one folder per key: the two source
 # versions, the compiler's and the recipe (the options below and
 # cmake/qscintilla/CMakeLists.txt), so an edit elsewhere in this script
-# costs no rebuild. A build runs in a work folder and is renamed into place
-# only when whole, so a failed or interrupted one leaves nothing that looks
-# like a cache. The cold build takes about half an hour on
-# two cores; its whole log goes to the cache's logs/ folder.
+# costs no rebuild. A build runs in a hidden work folder and is renamed into
+# place only when whole, so a failed or interrupted one leaves nothing that
+# looks like a cache; the next run with the same Qt recipe goes on in that
+# work folder from where it stopped. The cold build takes about half an hour
+# on two cores; its whole log goes to the cache's logs/ folder.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 VAZUR_ROOT="$root"
@@ -71,15 +72,19 @@ qt_options=(
 plugins=(platforms/qwindows.dll platforms/qoffscreen.dll platforms/qminimal.dll styles/qwindowsvistastyle.dll)
 translations=(qtbase_cs.qm)
 
-recipe=$({ printf '%s\n' "$qsci_source $qsci_version" "mingw $mingw_version" "$toolchain" \
-             "${qt_options[@]}" "${plugins[@]}" "${translations[@]}"; cat "$root/cmake/qscintilla/CMakeLists.txt"; } |
-         sha256sum | cut -c1-12)
+qt_recipe=$(printf '%s\n' "mingw $mingw_version" "$toolchain" "${qt_options[@]}" | sha256sum | cut -c1-12)
+recipe=$({ printf '%s\n' "$qt_recipe" "$qsci_source $qsci_version" "${plugins[@]}" "${translations[@]}"
+           cat "$root/cmake/qscintilla/CMakeLists.txt"; } | sha256sum | cut -c1-12)
 cache="${XDG_CACHE_HOME:-$HOME/.cache}/vazur"
 key="qt-windows-${qt_version}-${recipe}"
 prefix="$cache/${key//[:~]/_}"
 
-if [ "$only_prefix" -eq 1 ] || [ -f "$prefix/build-info.txt" ]; then
+if [ "$only_prefix" -eq 1 ]; then
   echo "$prefix"
+  exit 0
+fi
+if [ -f "$prefix/build-info.txt" ]; then
+  echo "Qt for Windows: cached in $prefix"
   exit 0
 fi
 
@@ -90,20 +95,24 @@ if ! flock -n 9; then
   echo "Qt for Windows: another build is running, waiting for it"
   flock 9
 fi
-if [ -f "$prefix/build-info.txt" ]; then echo "$prefix"; exit 0; fi
-# What an interrupted build left is of no use (the lock says none runs).
-rm -rf "$cache"/.work-*
-work="$cache/.work-$$"
+if [ -f "$prefix/build-info.txt" ]; then echo "Qt for Windows: cached in $prefix"; exit 0; fi
+# The work folder of this Qt recipe; those of other recipes are of no use
+# (and the lock says no build runs in them).
+work="$cache/.work-qt-${qt_version//[:~]/_}-$qt_recipe"
+for other in "$cache"/.work-*; do
+  if [ -e "$other" ] && [ "$other" != "$work" ]; then rm -rf "$other"; fi
+done
 log="$cache/logs/${key//[:~]/_}.log"
+if [ -d "$work/qtbase" ]; then echo "Qt for Windows: going on with the build in $work"; fi
 mkdir -p "$work"
-: >"$log"
+echo "=== $(date -u '+%Y-%m-%d %H:%M:%S UTC')" >>"$log"
 started=$SECONDS
 elapsed() { printf '%d:%02d' $(((SECONDS - started) / 60)) $(((SECONDS - started) % 60)); }
 stage() { echo "Qt for Windows [$1/5] $(elapsed) $2"; }
 failed() {
   echo "Qt for Windows: $1 failed; the end of $log:"
   grep -v '^\[[0-9]*/[0-9]*\]' "$log" | tail -n 60
-  rm -rf "$work"
+  echo "Qt for Windows: the next run goes on from there ($work)"
   exit 1
 }
 # A build's whole output goes to the log; of ninja's "[n/N]" lines one every
@@ -124,25 +133,35 @@ run_logged() { "$@" 2>&1 | progress; return "${PIPESTATUS[0]}"; }
 # 1. The sources, through a private apt configuration: the machine's own
 # sources list and package lists stay as they are.
 stage 1 "fetching Debian's sources: $qt_source $qt_version, $qsci_source $qsci_version"
-apt_dir="$work/apt"
-mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$work/src"
-keyring=/usr/share/keyrings/debian-archive-keyring.gpg
-cat >"$apt_dir/sources.list" <<EOF
+if [ ! -f "$work/src/fetched" ]; then
+  apt_dir="$work/apt"
+  rm -rf "$apt_dir" "$work/src"
+  mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$work/src"
+  keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+  cat >"$apt_dir/sources.list" <<EOF
 deb-src [signed-by=$keyring] http://deb.debian.org/debian bookworm main
 deb-src [signed-by=$keyring] http://deb.debian.org/debian bookworm-updates main
 deb-src [signed-by=$keyring] http://deb.debian.org/debian-security bookworm-security main
 EOF
-apt_options=(-o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts="$apt_dir/none"
-             -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache")
-[ "$(id -u)" -eq 0 ] && apt_options+=(-o APT::Sandbox::User=root)
-run_logged apt-get "${apt_options[@]}" update || failed "apt-get update"
-(cd "$work/src" && run_logged apt-get "${apt_options[@]}" source \
-  "$qt_source=$qt_version" "$qsci_source=$qsci_version") || failed "apt-get source"
+  apt_options=(-o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts="$apt_dir/none"
+               -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache")
+  [ "$(id -u)" -eq 0 ] && apt_options+=(-o APT::Sandbox::User=root)
+  run_logged apt-get "${apt_options[@]}" update || failed "apt-get update"
+  (cd "$work/src" && run_logged apt-get "${apt_options[@]}" source \
+    "$qt_source=$qt_version" "$qsci_source=$qsci_version") || failed "apt-get source"
+  qt_src=$(find "$work/src" -mindepth 1 -maxdepth 1 -type d -name "$qt_source-*")
+  qsci_src=$(find "$work/src" -mindepth 1 -maxdepth 1 -type d -name "$qsci_source-*")
+  [ -d "$qt_src" ] && [ -d "$qsci_src" ] || failed "unpacking the sources"
+  rm -rf "$apt_dir"
+  touch "$work/src/fetched"
+fi
 qt_src=$(find "$work/src" -mindepth 1 -maxdepth 1 -type d -name "$qt_source-*")
 qsci_src=$(find "$work/src" -mindepth 1 -maxdepth 1 -type d -name "$qsci_source-*")
-[ -d "$qt_src" ] && [ -d "$qsci_src" ] || failed "unpacking the sources"
 
-printf '%s\n' "$toolchain" >"$work/toolchain.cmake"
+# Rewritten only when changed: a newer file would make ninja configure again.
+if [ "$(cat "$work/toolchain.cmake" 2>/dev/null)" != "$toolchain" ]; then
+  printf '%s\n' "$toolchain" >"$work/toolchain.cmake"
+fi
 host_cmake="/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/cmake"
 # Installed with DESTDIR into the work folder, then moved: the paths Qt
 # records are those of the cache folder.
@@ -150,12 +169,15 @@ stage_dir="$work/stage"
 jobs=$(nproc)
 
 stage 2 "configuring qtbase"
-run_logged cmake -S "$qt_src" -B "$work/qtbase" -G Ninja "${qt_options[@]}" \
-  -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" -DCMAKE_INSTALL_PREFIX="$prefix" \
-  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$host_cmake" || failed "configuring qtbase"
+if [ ! -f "$work/qtbase/build.ninja" ]; then
+  run_logged cmake -S "$qt_src" -B "$work/qtbase" -G Ninja "${qt_options[@]}" \
+    -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$host_cmake" || failed "configuring qtbase"
+fi
 
 stage 3 "building qtbase (about half an hour on two cores)"
 run_logged nice -n 10 ninja -C "$work/qtbase" -j"$jobs" || failed "building qtbase"
+rm -rf "$stage_dir"
 DESTDIR="$stage_dir" run_logged cmake --install "$work/qtbase" || failed "installing qtbase"
 staged_qt="$stage_dir$prefix"
 for plugin in "${plugins[@]}"; do
