@@ -3,6 +3,8 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 
+#include <cstdint>
+
 TMemo::TMemo(QWidget* parent) : QsciScintilla(parent) {
   // Text without styles: a byte per character, not two. The component hands
   // the new document's pointer back as a long, which holds one only where
@@ -70,8 +72,10 @@ void TMemo::BeginReplace(size_t sizeHint) {
   SendScintilla(SCI_ALLOCATE, static_cast<unsigned long>(sizeHint + 1));
 }
 
+// The text messages take the pointer-sized form of the parameter: where
+// unsigned long is 32 bits (Windows) it is not the same type.
 void TMemo::AppendPiece(std::string_view piece) {
-  if (!piece.empty()) SendScintilla(SCI_APPENDTEXT, static_cast<unsigned long>(piece.size()), piece.data());
+  if (!piece.empty()) SendScintilla(SCI_APPENDTEXT, static_cast<uintptr_t>(piece.size()), piece.data());
 }
 
 void TMemo::EndReplace() {
@@ -96,7 +100,7 @@ void TMemo::AppendLines(std::string_view text) {
   if (text.empty()) return;
   const bool follow = AtEnd();
   SendScintilla(SCI_SETUNDOCOLLECTION, 0UL);
-  SendScintilla(SCI_APPENDTEXT, static_cast<unsigned long>(text.size()), text.data());
+  SendScintilla(SCI_APPENDTEXT, static_cast<uintptr_t>(text.size()), text.data());
   SendScintilla(SCI_EMPTYUNDOBUFFER);
   SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
   if (follow) SendScintilla(SCI_SETFIRSTVISIBLELINE, static_cast<unsigned long>(SendScintilla(SCI_GETLINECOUNT)));

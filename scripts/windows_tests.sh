@@ -3,7 +3,8 @@
 # them by their own output: Wine's exit code says little (a program that
 # crashed can still end with 0).
 #   scripts/windows_tests.sh BUILD_DIR [GoogleTest arguments, e.g. --gtest_filter=RtlIniFile.*]
-# The Wine prefix is BUILD_DIR/wine. COM5 and COM6 are two pseudo-terminals
+# The Wine prefix is BUILD_DIR/wine. The Qt programs find Qt's run-time
+# files beside them. COM5 and COM6 are two pseudo-terminals
 # joined back to back (tests/windows/com_bridge.cpp): the port tests open
 # COM5 and play the far end of the line on COM6. Their modem lines read as
 # all off (tests/windows/pty_modem_lines.cpp, preloaded into Wine).
@@ -15,6 +16,11 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 export WINEPREFIX="$dir/wine" WINEARCH=win64 WINEDEBUG=-all
+# Wine takes the names of files from the locale: in the C locale Czech ones break.
+export LC_ALL=C.UTF-8
+# The Qt tests draw off screen, with the fonts of this machine (Qt's offscreen
+# platform reads them from this folder, given as Wine sees it).
+export QT_QPA_PLATFORM=offscreen QT_QPA_FONTDIR='Z:\usr\share\fonts\truetype\dejavu'
 # No .NET or HTML engine to offer: the prefix is made without asking.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # Wine hands Windows file names to Linux in the locale's character set: in

@@ -9,6 +9,10 @@
 #endif
 #include <windows.h>
 #include <winspool.h>
+// <winspool.h> names SetPortA or SetPortW SetPort, by whether UNICODE is
+// defined (it is in the Qt targets): TCustomComPort::SetPort would be
+// renamed differently from one file to the next.
+#undef SetPort
 #else
 
 #include <cstddef>

@@ -7,32 +7,61 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <iconv.h>
+#endif
 
 #include <string>
 
 namespace {
 
-// The C library's own conversion of one byte, or -1 where it has none.
-int SystemDecode(iconv_t cd, unsigned char byte) {
-  char in[1] = {static_cast<char>(byte)};
-  char16_t out[4] = {};
-  char* inPtr = in;
-  char* outPtr = reinterpret_cast<char*>(out);
-  size_t inLeft = 1, outLeft = sizeof(out);
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) return -1;
-  return sizeof(out) - outLeft == 2 ? out[0] : -1;
-}
+#ifdef _WIN32
+// Windows' own table of code page 1250. It has no gaps: it fills them with
+// the C1 controls itself.
+constexpr int kSystemGaps = 0;
+struct SystemTable {
+  bool valid() const { return IsValidCodePage(1250); }
+  // Windows' conversion of one byte, or -1 where it has none.
+  int Decode(unsigned char byte) const {
+    const char in = static_cast<char>(byte);
+    wchar_t out[2] = {};
+    return MultiByteToWideChar(1250, MB_ERR_INVALID_CHARS, &in, 1, out, 2) == 1 ? out[0] : -1;
+  }
+};
+#else
+// The C library's table, which leaves five bytes unassigned.
+constexpr int kSystemGaps = 5;
+struct SystemTable {
+  SystemTable() : cd(iconv_open("UTF-16LE", "CP1250")) {}
+  ~SystemTable() {
+    if (valid()) iconv_close(cd);
+  }
+  bool valid() const { return cd != reinterpret_cast<iconv_t>(-1); }
+  // The C library's own conversion of one byte, or -1 where it has none.
+  int Decode(unsigned char byte) const {
+    char in[1] = {static_cast<char>(byte)};
+    char16_t out[4] = {};
+    char* inPtr = in;
+    char* outPtr = reinterpret_cast<char*>(out);
+    size_t inLeft = 1, outLeft = sizeof(out);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) return -1;
+    return sizeof(out) - outLeft == 2 ? out[0] : -1;
+  }
+  iconv_t cd;
+};
+#endif
 
 }  // namespace
 
 TEST(AppCodec, AgreesWithTheSystemTableAndFillsItsGapsWithC1) {
-  iconv_t cd = iconv_open("UTF-16LE", "CP1250");
-  ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+  const SystemTable system;
+  ASSERT_TRUE(system.valid());
   int gaps = 0;
   for (int b = 1; b < 256; ++b) {
-    const int expected = SystemDecode(cd, static_cast<unsigned char>(b));
+    const int expected = system.Decode(static_cast<unsigned char>(b));
     const char16_t got = kCp1250ToUnicode[b];
     if (expected < 0) {
       ++gaps;
@@ -42,8 +71,7 @@ TEST(AppCodec, AgreesWithTheSystemTableAndFillsItsGapsWithC1) {
     }
     EXPECT_EQ(EncodeCp1250Code(got), b) << "byte " << b;
   }
-  iconv_close(cd);
-  EXPECT_EQ(gaps, 5);
+  EXPECT_EQ(gaps, kSystemGaps);
   EXPECT_EQ(EncodeCp1250Code(kNulSymbol), 0);
   EXPECT_EQ(EncodeCp1250Code(0), 0);
   EXPECT_FALSE(EncodeCp1250Code(U'\u2200').has_value());

@@ -1,9 +1,7 @@
-// Driving the port lists as a user does, and the port list the tests see.
+// Driving the property combo boxes as a user does.
 #pragma once
 
 #include "serial_ui/com_combo_box.h"
-#include "winapi/port_map.h"
-#include "winapi/virtual_device.h"
 
 #include <QTest>
 
