@@ -108,17 +108,6 @@ bool IsUserMountPoint(const QString& root) {
          root.startsWith(QLatin1String("/mnt/")) || root == QLatin1String("/mnt");
 }
 
-QIcon VolumeIcon(const QStyle* style, VolumeKind kind) {
-  switch (kind) {
-    case VolumeKind::Removable: return style->standardIcon(QStyle::SP_DriveFDIcon);
-    case VolumeKind::Network: return style->standardIcon(QStyle::SP_DriveNetIcon);
-    case VolumeKind::CdRom: return style->standardIcon(QStyle::SP_DriveCDIcon);
-    case VolumeKind::Fixed:
-    case VolumeKind::RamDisk: break;
-  }
-  return style->standardIcon(QStyle::SP_DriveHDIcon);
-}
-
 }  // namespace
 
 // ---- Paths ----
@@ -285,6 +274,8 @@ TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setIconSize(QSize(16, 16));
   setItemDelegate(new IndentDelegate(this));
+  openIcon_ = style()->standardIcon(QStyle::SP_DirOpenIcon);
+  closedIcon_ = style()->standardIcon(QStyle::SP_DirClosedIcon);
 
   watcher_ = new QFileSystemWatcher(this);
   quiet_ = new QTimer(this);
@@ -365,13 +356,11 @@ void TDirectoryListBox::Rebuild() {
 
 void TDirectoryListBox::Fill(const QString& highlightPath) {
   clear();
-  const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
-  const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
   int currentRow = 0;
   int highlightRow = -1;
   for (size_t i = 0; i < entries_.size(); ++i) {
     const DirEntry& e = entries_[i];
-    auto* item = new QListWidgetItem(e.kind == DirEntryKind::Subdirectory ? closed : open, e.name, this);
+    auto* item = new QListWidgetItem(e.kind == DirEntryKind::Subdirectory ? closedIcon_ : openIcon_, e.name, this);
     item->setData(kLevelRole, e.level);
     item->setToolTip(e.path);
     if (e.kind == DirEntryKind::Current) currentRow = static_cast<int>(i);
@@ -433,6 +422,7 @@ void TDirectoryListBox::contextMenuEvent(QContextMenuEvent* event) {
 TFileListBox::TFileListBox(QWidget* parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setIconSize(QSize(16, 16));
+  fileIcon_ = style()->standardIcon(QStyle::SP_FileIcon);
 }
 
 void TFileListBox::SetDirectory(const QString& directory) {
@@ -459,8 +449,7 @@ void TFileListBox::Refresh() {
 void TFileListBox::Fill(const QStringList& names) {
   names_ = names;
   clear();
-  const QIcon icon = style()->standardIcon(QStyle::SP_FileIcon);
-  for (const QString& name : names) new QListWidgetItem(icon, name, this);
+  for (const QString& name : names) new QListWidgetItem(fileIcon_, name, this);
 }
 
 QString TFileListBox::HighlightedName() const {
@@ -538,8 +527,22 @@ void TDriveComboBox::Refresh() { SetVolumes(ReadVolumes()); }
 void TDriveComboBox::SetVolumes(std::vector<Volume> volumes) {
   volumes_ = std::move(volumes);
   clear();
-  for (const Volume& v : volumes_) addItem(VolumeIcon(style(), v.kind), v.text);
+  for (const Volume& v : volumes_) addItem(VolumeIcon(v.kind), v.text);
   Follow(directory_);
+}
+
+QIcon TDriveComboBox::VolumeIcon(VolumeKind kind) {
+  QIcon& icon = icons_[kind];
+  if (icon.isNull()) {
+    switch (kind) {
+      case VolumeKind::Removable: icon = style()->standardIcon(QStyle::SP_DriveFDIcon); break;
+      case VolumeKind::Network: icon = style()->standardIcon(QStyle::SP_DriveNetIcon); break;
+      case VolumeKind::CdRom: icon = style()->standardIcon(QStyle::SP_DriveCDIcon); break;
+      case VolumeKind::Fixed:
+      case VolumeKind::RamDisk: icon = style()->standardIcon(QStyle::SP_DriveHDIcon); break;
+    }
+  }
+  return icon;
 }
 
 void TDriveComboBox::showPopup() {
