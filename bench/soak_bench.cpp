@@ -9,10 +9,13 @@
 // with "pty" the simulated exchange on a pseudo-terminal at 115200 Bd (the
 // exchange killed, so that the terminal hangs up, and a new one started).
 // VAZUR_SOAK_LINES sets the lines of a dump (300), VAZUR_SOAK_UNPLUG_EVERY
-// how often the device goes (every 5th cycle; 0 never). With
-// VAZUR_SOAK_NO_TEARDOWN=1 the process ends after the last figure without
-// closing the window, so that a heap profiler counts what the cycles left
-// behind as leaked (heaptrack, valgrind --leak-check=full).
+// how often the device goes (every 5th cycle; 0 never),
+// VAZUR_SOAK_IDLE_SECONDS how long the window then stands idle before the
+// last figures (0), which tells growth an idle toolkit gives back from
+// growth that stays. With VAZUR_SOAK_NO_TEARDOWN=1 the process ends after
+// the last figure without closing the window, so that a heap profiler
+// counts what the cycles left behind as leaked (heaptrack, valgrind
+// --leak-check=full).
 // Figures as key=value lines: the resident set every 10 cycles, then the
 // growth per cycle over the second half, of the resident set and of the
 // bytes the allocator has handed out (mallinfo2), and the objects under the
@@ -29,6 +32,7 @@
 #include <malloc.h>
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QProgressBar>
 #include <QPushButton>
@@ -272,6 +276,14 @@ int main(int argc, char** argv) {
     Print("soak_rss_growth_kib_per_cycle", static_cast<double>(end.rssKiB - mid.rssKiB) / span, 2);
     Print("soak_heap_growth_kib_per_cycle", (end.heapKiB - mid.heapKiB) / span, 2);
     Print("soak_objects_growth_per_cycle", (end.objects - mid.objects) / span, 2);
+    if (const int idle = EnvInt("VAZUR_SOAK_IDLE_SECONDS", 0); idle > 0) {
+      QEventLoop loop;
+      QTimer::singleShot(idle * 1000, &loop, &QEventLoop::quit);
+      loop.exec();
+      Print("soak_idle_seconds", idle, 0);
+      Print("soak_rss_kib_after_idle", static_cast<double>(StatusKiB("VmRSS")), 0);
+      Print("soak_heap_kib_after_idle", HeapInUseKiB(), 0);
+    }
     // What the allocator keeps for reuse, given back.
     malloc_trim(0);
     Print("soak_rss_kib_trimmed", static_cast<double>(StatusKiB("VmRSS")), 0);
