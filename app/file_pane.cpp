@@ -14,9 +14,7 @@
 #include <QScrollBar>
 #include <QStorageInfo>
 #ifdef _WIN32
-#include <QFutureWatcher>
-#include <QPromise>
-#include <QThreadPool>
+#include <QThread>
 
 #include <memory>
 #endif
@@ -119,17 +117,6 @@ bool IsNetworkFileSystem(const QByteArray& type) {
 bool IsUserMountPoint(const QString& root) {
   return root.startsWith(QLatin1String("/media/")) || root.startsWith(QLatin1String("/run/media/")) ||
          root.startsWith(QLatin1String("/mnt/")) || root == QLatin1String("/mnt");
-}
-
-QIcon VolumeIcon(const QStyle* style, VolumeKind kind) {
-  switch (kind) {
-    case VolumeKind::Removable: return style->standardIcon(QStyle::SP_DriveFDIcon);
-    case VolumeKind::Network: return style->standardIcon(QStyle::SP_DriveNetIcon);
-    case VolumeKind::CdRom: return style->standardIcon(QStyle::SP_DriveCDIcon);
-    case VolumeKind::Fixed:
-    case VolumeKind::RamDisk: break;
-  }
-  return style->standardIcon(QStyle::SP_DriveHDIcon);
 }
 
 }  // namespace
@@ -351,6 +338,8 @@ TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setIconSize(QSize(16, 16));
   setItemDelegate(new IndentDelegate(this));
+  openIcon_ = style()->standardIcon(QStyle::SP_DirOpenIcon);
+  closedIcon_ = style()->standardIcon(QStyle::SP_DirClosedIcon);
 
   watcher_ = new QFileSystemWatcher(this);
   quiet_ = new QTimer(this);
@@ -427,13 +416,11 @@ void TDirectoryListBox::Rebuild() {
 
 void TDirectoryListBox::Fill(const QString& highlightPath) {
   clear();
-  const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
-  const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
   int currentRow = 0;
   int highlightRow = -1;
   for (size_t i = 0; i < entries_.size(); ++i) {
     const DirEntry& e = entries_[i];
-    auto* item = new QListWidgetItem(e.kind == DirEntryKind::Subdirectory ? closed : open, e.name, this);
+    auto* item = new QListWidgetItem(e.kind == DirEntryKind::Subdirectory ? closedIcon_ : openIcon_, e.name, this);
     item->setData(kLevelRole, e.level);
     item->setToolTip(e.path);
     if (e.kind == DirEntryKind::Current) currentRow = static_cast<int>(i);
@@ -495,6 +482,7 @@ void TDirectoryListBox::contextMenuEvent(QContextMenuEvent* event) {
 TFileListBox::TFileListBox(QWidget* parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setIconSize(QSize(16, 16));
+  fileIcon_ = style()->standardIcon(QStyle::SP_FileIcon);
 }
 
 void TFileListBox::SetDirectory(const QString& directory) {
@@ -521,8 +509,7 @@ void TFileListBox::Refresh() {
 void TFileListBox::Fill(const QStringList& names) {
   names_ = names;
   clear();
-  const QIcon icon = style()->standardIcon(QStyle::SP_FileIcon);
-  for (const QString& name : names) new QListWidgetItem(icon, name, this);
+  for (const QString& name : names) new QListWidgetItem(fileIcon_, name, this);
 }
 
 QString TFileListBox::HighlightedName() const {
@@ -607,29 +594,25 @@ void TDriveComboBox::LookUpNames() {
   for (const Volume& v : volumes_)
     if (v.kind != VolumeKind::Removable) asked.push_back(v);
   if (asked.empty()) return;
-  auto promise = std::make_shared<QPromise<std::vector<DriveName>>>();
-  auto* watcher = new QFutureWatcher<std::vector<DriveName>>(this);
-  connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, lookUp, asked] {
-    watcher->deleteLater();
-    if (lookUp != lookUp_ || watcher->future().resultCount() == 0) return;
-    const std::vector<DriveName> names = watcher->future().result();
-    for (size_t i = 0; i < asked.size() && i < names.size(); ++i) {
+  auto names = std::make_shared<std::vector<DriveName>>();
+  QThread* asker = QThread::create([names, asked] {
+    for (const Volume& v : asked) names->push_back(AskDriveName(v));
+  });
+  // The answer is taken on this thread once the asker is done; a box gone
+  // by then takes nothing.
+  connect(asker, &QThread::finished, this, [this, names, lookUp, asked] {
+    if (lookUp != lookUp_) return;
+    for (size_t i = 0; i < asked.size() && i < names->size(); ++i) {
       for (size_t at = 0; at < volumes_.size(); ++at) {
         Volume& v = volumes_[at];
         if (v.rootPath != asked[i].rootPath) continue;
-        v.text = DriveText(v.rootPath.left(2), v.kind, names[i].remoteName, names[i].label);
+        v.text = DriveText(v.rootPath.left(2), v.kind, (*names)[i].remoteName, (*names)[i].label);
         setItemText(static_cast<int>(at), v.text);
       }
     }
   });
-  watcher->setFuture(promise->future());
-  promise->start();
-  QThreadPool::globalInstance()->start([promise, asked] {
-    std::vector<DriveName> names;
-    for (const Volume& v : asked) names.push_back(AskDriveName(v));
-    promise->addResult(std::move(names));
-    promise->finish();
-  });
+  connect(asker, &QThread::finished, asker, &QObject::deleteLater);
+  asker->start();
 #else
   (void)lookUp;  // the mount table names every volume at once
 #endif
@@ -638,8 +621,22 @@ void TDriveComboBox::LookUpNames() {
 void TDriveComboBox::SetVolumes(std::vector<Volume> volumes) {
   volumes_ = std::move(volumes);
   clear();
-  for (const Volume& v : volumes_) addItem(VolumeIcon(style(), v.kind), v.text);
+  for (const Volume& v : volumes_) addItem(VolumeIcon(v.kind), v.text);
   Follow(directory_);
+}
+
+QIcon TDriveComboBox::VolumeIcon(VolumeKind kind) {
+  QIcon& icon = icons_[kind];
+  if (icon.isNull()) {
+    switch (kind) {
+      case VolumeKind::Removable: icon = style()->standardIcon(QStyle::SP_DriveFDIcon); break;
+      case VolumeKind::Network: icon = style()->standardIcon(QStyle::SP_DriveNetIcon); break;
+      case VolumeKind::CdRom: icon = style()->standardIcon(QStyle::SP_DriveCDIcon); break;
+      case VolumeKind::Fixed:
+      case VolumeKind::RamDisk: icon = style()->standardIcon(QStyle::SP_DriveHDIcon); break;
+    }
+  }
+  return icon;
 }
 
 void TDriveComboBox::showPopup() {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QIcon>
 #include <QListWidget>
 #include <QString>
 #include <QStringList>
@@ -164,6 +165,9 @@ class TDirectoryListBox : public QListWidget {
   QFileSystemWatcher* watcher_ = nullptr;
   QTimer* quiet_ = nullptr;   // restarted by every change
   QTimer* latest_ = nullptr;  // started by the first change of a burst
+  // The icons are made once (see TFileListBox).
+  QIcon openIcon_;
+  QIcon closedIcon_;
 };
 
 // List of the dump files of one directory. Selecting a file with the mouse
@@ -204,6 +208,10 @@ class TFileListBox : public QListWidget {
 
   QString directory_;
   QStringList names_;
+  // Made once, not at each re-read: every icon the style makes afresh is a
+  // new key in the toolkit's pixmap cache once drawn, and the cache keeps
+  // those until it holds its 10 MiB.
+  QIcon fileIcon_;
 };
 
 // Drop-down list of the volumes. Choosing one moves the directory list to the
@@ -232,8 +240,10 @@ class TDriveComboBox : public QComboBox {
   // that is not connected can keep the answer for seconds.
   void LookUpNames();
   int lookUp_ = 0;  // the latest look-up; older answers are dropped
+  QIcon VolumeIcon(VolumeKind kind);
 
   std::vector<Volume> volumes_;
+  std::map<VolumeKind, QIcon> icons_;  // made once each (see TFileListBox)
   std::map<QString, QString> lastDirectory_;  // volume root -> directory
   QString directory_;
   TDirectoryListBox* dirList_ = nullptr;

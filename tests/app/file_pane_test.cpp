@@ -206,6 +206,35 @@ TEST_F(AppFilePane, DirectoryListShowsThePathFromTheRootAndTheSubdirectories) {
   EXPECT_EQ(atRoot[0].path, Root());
 }
 
+// The lists are read again at every reception, save and change on the disk.
+// An icon made afresh each time takes a new place in the toolkit's pixmap
+// cache whenever it is drawn, and memory grows with every re-read.
+TEST_F(AppFilePane, ReReadListsKeepTheirIcons) {
+  MakeDir(QStringLiteral("sub"));
+  Write(QStringLiteral("a.nvr"), "a");
+  auto* files = Form()->FileListBox1;
+  auto* dirs = Form()->DirectoryListBox1;
+  auto* drives = Form()->DriveComboBox1;
+  ASSERT_EQ(files->count(), 1);
+  ASSERT_NE(DirItem(QStringLiteral("sub")), nullptr);
+  ASSERT_GT(drives->count(), 0);
+  const qint64 file = files->item(0)->icon().cacheKey();
+  const qint64 subdir = DirItem(QStringLiteral("sub"))->icon().cacheKey();
+  const qint64 current = dirs->item(0)->icon().cacheKey();
+  const qint64 drive = drives->itemIcon(0).cacheKey();
+
+  Write(QStringLiteral("b.nvr"), "b");
+  files->Update();
+  dirs->SetDirectory(root_);
+  drives->Refresh();
+  ASSERT_EQ(files->count(), 2);
+  EXPECT_EQ(files->item(0)->icon().cacheKey(), file);
+  EXPECT_EQ(files->item(1)->icon().cacheKey(), file);
+  EXPECT_EQ(DirItem(QStringLiteral("sub"))->icon().cacheKey(), subdir);
+  EXPECT_EQ(dirs->item(0)->icon().cacheKey(), current);
+  EXPECT_EQ(drives->itemIcon(0).cacheKey(), drive);
+}
+
 TEST_F(AppFilePane, PathsJoinWithOneSeparator) {
 #ifdef _WIN32
   // Drive letters and network shares, either separator, any letter case.
