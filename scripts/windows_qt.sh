@@ -2,7 +2,7 @@
 # Qt 6 and QScintilla for the Windows cross build, built with Debian's
 # mingw-w64 from Debian's own source packages of the very versions installed
 # here (the build runs the host's moc, rcc and uic, which must match).
-#   scripts/windows_qt.sh           build it unless cached; the last line names the prefix
+#   scripts/windows_qt.sh           build it unless cached; the last line names where it is
 #   scripts/windows_qt.sh --prefix  only print the prefix it is (or would be) in
 # The cache lives outside every build folder, in
 # ${XDG_CACHE_HOME:-~/.cache}/vazur/, one folder per key: the two source
@@ -11,8 +11,9 @@
 # costs no rebuild. A build runs in a hidden work folder and is renamed into
 # place only when whole, so a failed or interrupted one leaves nothing that
 # looks like a cache; the next run with the same Qt recipe goes on in that
-# work folder from where it stopped. The cold build takes about half an hour
-# on two cores; its whole log goes to the cache's logs/ folder.
+# work folder from where it stopped. The cold build takes 40 to 50 minutes
+# on two cores shared with other work; its whole log goes to the cache's
+# logs/ folder.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 VAZUR_ROOT="$root"
@@ -175,7 +176,7 @@ if [ ! -f "$work/qtbase/build.ninja" ]; then
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$host_cmake" || failed "configuring qtbase"
 fi
 
-stage 3 "building qtbase (about half an hour on two cores)"
+stage 3 "building qtbase (the long part: half an hour or more on two cores)"
 run_logged nice -n 10 ninja -C "$work/qtbase" -j"$jobs" || failed "building qtbase"
 rm -rf "$stage_dir"
 DESTDIR="$stage_dir" run_logged cmake --install "$work/qtbase" || failed "installing qtbase"
@@ -192,7 +193,7 @@ run_logged cmake -S "$root/cmake/qscintilla" -B "$work/qscintilla" -G Ninja \
 run_logged nice -n 10 ninja -C "$work/qscintilla" -j"$jobs" || failed "building QScintilla"
 DESTDIR="$stage_dir" run_logged cmake --install "$work/qscintilla" || failed "installing QScintilla"
 
-# 5. The toolkit's Czech texts ("Storno" on its buttons), as on Linux.
+# 5. The toolkit's Czech texts (its own dialogs' buttons), as on Linux.
 stage 5 "finishing"
 mkdir -p "$staged_qt/translations"
 for qm in "${translations[@]}"; do
