@@ -4,6 +4,9 @@
 
 VAZUR_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev qt6-qpa-plugins qt6-translations-l10n
                 libqscintilla2-qt6-dev)
+# ./test's alone: the test through the real window (a virtual screen, key
+# presses, the clipboard, window lists, screenshots).
+VAZUR_TEST_PACKAGES=(xvfb xdotool xclip x11-utils imagemagick)
 
 vazur_setup() {
   local missing=() p extra=("$@")
