@@ -58,7 +58,7 @@ case "$mode" in
         { echo "exchange-sim: build failed"; exit 1; }
     fi
     modem_lines="$dir/pty_modem_lines.so"
-    [ -f "$modem_lines" ] || g++ -shared -fPIC -O2 -o "$modem_lines" "$root/tests/windows/pty_modem_lines.cpp" -ldl
+    [ "$modem_lines" -nt "$root/tests/windows/pty_modem_lines.cpp" ] || g++ -shared -fPIC -O2 -o "$modem_lines" "$root/tests/windows/pty_modem_lines.cpp" -ldl
     export LD_PRELOAD="$modem_lines"
     ;;
   --linux)
