@@ -285,7 +285,12 @@ DriveName AskDriveName(const Volume& volume) {
   DWORD oldMode = 0;
   SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
   wchar_t label[MAX_PATH + 1];
-  if (GetVolumeInformationW(root.c_str(), label, MAX_PATH + 1, nullptr, nullptr, nullptr, nullptr, 0))
+  DWORD serial = 0;
+  // Wine answers for a volume it could not read with no label and a serial
+  // number made of the drive's letter: that is no label, not an empty one.
+  const DWORD madeUpSerial = static_cast<DWORD>(QChar(root[0]).toUpper().unicode()) << 24;
+  if (GetVolumeInformationW(root.c_str(), label, MAX_PATH + 1, &serial, nullptr, nullptr, nullptr, 0) &&
+      (label[0] != L'\0' || serial != madeUpSerial))
     name.label = QString::fromWCharArray(label);
   SetThreadErrorMode(oldMode, nullptr);
   return name;
@@ -593,7 +598,10 @@ void TDriveComboBox::LookUpNames() {
   std::vector<Volume> asked;
   for (const Volume& v : volumes_)
     if (v.kind != VolumeKind::Removable) asked.push_back(v);
-  if (asked.empty()) return;
+  if (asked.empty()) {
+    emit NamesLookedUp();
+    return;
+  }
   auto names = std::make_shared<std::vector<DriveName>>();
   QThread* asker = QThread::create([names, asked] {
     for (const Volume& v : asked) names->push_back(AskDriveName(v));
@@ -610,11 +618,13 @@ void TDriveComboBox::LookUpNames() {
         setItemText(static_cast<int>(at), v.text);
       }
     }
+    emit NamesLookedUp();
   });
   connect(asker, &QThread::finished, asker, &QObject::deleteLater);
   asker->start();
 #else
   (void)lookUp;  // the mount table names every volume at once
+  emit NamesLookedUp();
 #endif
 }
 

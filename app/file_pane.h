@@ -233,6 +233,10 @@ class TDriveComboBox : public QComboBox {
 
   void showPopup() override;
 
+ signals:
+  // The drives' names have been asked for and shown.
+  void NamesLookedUp();
+
  private:
   void Follow(const QString& directory);
   void Choose(int index);

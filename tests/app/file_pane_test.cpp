@@ -301,12 +301,18 @@ TEST_F(AppFilePane, DriveTextsSayWhatCanBeKnown) {
 #ifdef _WIN32
   // The names come from a look-up off the main thread, and the box shows them.
   TDriveComboBox box;
+  bool lookedUp = false;
+  QObject::connect(&box, &TDriveComboBox::NamesLookedUp, [&] { lookedUp = true; });
   box.Refresh();
-  EXPECT_TRUE(ProcessEventsUntil([&] {
-    for (int i = 0; i < box.count(); ++i)
-      if (box.itemText(i).contains(QLatin1Char('['))) return true;
-    return false;
-  }, 5000)) << "no drive got its label";
+  ASSERT_TRUE(ProcessEventsUntil([&] { return lookedUp; }, 5000));
+  QStringList texts;
+  for (int i = 0; i < box.count(); ++i) texts << box.itemText(i);
+  if (RunningUnderWine()) {
+    // Wine reads no label of a Linux folder: its letter alone, no "[]".
+    EXPECT_TRUE(texts.contains(QStringLiteral("z:"))) << texts.join(QLatin1Char(',')).toStdString();
+  } else {
+    EXPECT_FALSE(texts.filter(QLatin1Char('[')).isEmpty()) << "no drive got its label";
+  }
 #endif
 }
 
