@@ -64,6 +64,7 @@ void TForm1::FileListBox1Click() {
     }
   });
   MarkReceivedLinesUnsaved(false);
+  SetMemoFile(path, LooksLikeUtf8Text(all));
 }
 
 void TForm1::VytvoitAdres1Click() {

@@ -214,6 +214,9 @@ void TForm1::CreatePanes() {
 
   Memo1 = new TMemo(Splitter1);
   Memo1->setObjectName(QStringLiteral("Memo1"));
+  // Not a change notice per keystroke: only leaving and reaching the text
+  // as it was read or saved.
+  connect(Memo1, &QsciScintilla::modificationChanged, this, &TForm1::MemoModificationChanged);
   Splitter1->addWidget(Panel1);
   Splitter1->addWidget(Memo1);
   Splitter1->setStretchFactor(0, 0);
@@ -282,6 +285,27 @@ void TForm1::MarkReceivedLinesUnsaved(bool unsaved) {
 bool TForm1::MayReplaceMemo() {
   return !ReceivedLinesUnsaved ||
          AskYesNo(this, QStringLiteral("Přijaté věty v okně nebyly uloženy. Zahodit je?"));
+}
+
+void TForm1::SetMemoFile(const QString& path, bool utf8) {
+  MemoFile = path;
+  MemoFileIsUtf8 = utf8;
+  Memo1->setModified(false);
+}
+
+bool TForm1::MemoEdited() const { return !MemoFile.isEmpty() && Memo1->isModified(); }
+
+void TForm1::MemoModificationChanged(bool modified) {
+  if (modified && !MemoFile.isEmpty() && !ReceivedLinesUnsaved) {
+    if (!editNoteShown_) statusBeforeEdit_ = StatusBar1Panel0->text();
+    editNoteShown_ = true;
+    StatusBar1Panel0->setText(QStringLiteral("Text v okně byl upraven a liší se od souboru %1; Odeslat vyšle text "
+                                             "z okna.")
+                                  .arg(QDir::toNativeSeparators(MemoFile)));
+  } else if (!modified && editNoteShown_) {
+    editNoteShown_ = false;
+    StatusBar1Panel0->setText(statusBeforeEdit_);
+  }
 }
 
 void TForm1::Konec1Click() { close(); }

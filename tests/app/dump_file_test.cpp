@@ -1,5 +1,6 @@
 // Dump files: the bytes of the pane's lines and the atomic write.
 #include "app/dump_file.h"
+#include "app/dump_text.h"
 #include "rtl/classes.h"
 #include "tests/whole_file.h"
 
@@ -65,6 +66,21 @@ TEST(AppDumpFile, AnUnencodableCharacterNamesItsLineAndNothingIsWritten) {
   EXPECT_THROW(SaveDumpFile(target, text), Exception);
   EXPECT_EQ(ReadBytes(target), "old\r\n");
   EXPECT_EQ(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 1);
+}
+
+// A file saved by a modern editor is UTF-8; the exchange's dumps are
+// Windows-1250, whose Czech letters are single bytes.
+TEST(AppDumpFile, Utf8TextIsToldFromAWindows1250Dump) {
+  EXPECT_TRUE(LooksLikeUtf8Text("0000 P\xC5\x99\xC3\xADjem\r\n"));
+  EXPECT_TRUE(LooksLikeUtf8Text("\xEF\xBB\xBF" "0000 A1\r\n")) << "a byte order mark, ASCII after it";
+  EXPECT_TRUE(LooksLikeUtf8Text("\xF0\x9F\x98\x80"));
+  EXPECT_FALSE(LooksLikeUtf8Text("0000 A1 77\r\n")) << "plain ASCII is a dump as much as UTF-8";
+  EXPECT_FALSE(LooksLikeUtf8Text("0000 P\xF8\xEDjem \x8A\x9E\r\n")) << "Windows-1250";
+  EXPECT_FALSE(LooksLikeUtf8Text("\xC5\x99 then \xF8")) << "one stray byte makes it not UTF-8";
+  EXPECT_FALSE(LooksLikeUtf8Text("\xC3")) << "cut off";
+  EXPECT_FALSE(LooksLikeUtf8Text("\xC0\x80")) << "over-long";
+  EXPECT_FALSE(LooksLikeUtf8Text("\xED\xA0\x80")) << "a surrogate";
+  EXPECT_FALSE(LooksLikeUtf8Text("\xF4\x90\x80\x80")) << "past U+10FFFF";
 }
 
 TEST(AppDumpFile, ReplacesAFileWholeKeepingItsPermissionsAndFollowingLinks) {
