@@ -312,7 +312,8 @@ TEST_F(AppReceive, APortThatCannotBeOpenedIsReportedAndNothingStarts) {
   answers_.Then(DialogAnswerer::Press("OK"));
   form_->ToolButton1->click();
   ASSERT_EQ(answers_.Seen().size(), 2u);
-  EXPECT_EQ(answers_.Seen()[1].text, QStringLiteral("Port nelze otevřít, upravte nastavení!"));
+  EXPECT_EQ(answers_.Seen()[1].text, QStringLiteral("Port nelze otevřít, upravte nastavení!\nPort COM1 používá jiný "
+                                                    "program; ukončete ho, nebo zvolte jiný port."));
   EXPECT_EQ(answers_.Seen()[1].title, QStringLiteral("Vazur"));
   EXPECT_EQ(answers_.Seen()[1].icon, QMessageBox::NoIcon);
   EXPECT_FALSE(Receiving);

@@ -265,16 +265,32 @@ TEST_F(AppSend, AnEmptyPaneSaysThereIsNothingToSend) {
   EXPECT_EQ(device_->CountOf("CreateFile"), 0);
 }
 
-TEST_F(AppSend, APortThatCannotBeOpenedSendsNothing) {
-  device_->FailCall("CreateFile", ERROR_FILE_NOT_FOUND);
+// The message keeps its words; where the system said why, a second line
+// tells it: no such port, or one that another program holds.
+TEST_F(AppSend, APortThatCannotBeOpenedSendsNothingAndSaysWhy) {
   form_->Memo1->setText(QStringLiteral("a\n"));
-  answers_.Then(DialogAnswerer::Press("OK"));
-  answers_.Then(DialogAnswerer::Press("OK"));
-  form_->ToolButton2->click();
-  ASSERT_EQ(answers_.Seen().size(), 2u);
-  EXPECT_EQ(answers_.Seen()[1].text, QStringLiteral("Port nelze otevřít, upravte nastavení!"));
-  EXPECT_EQ(answers_.Seen()[1].title, QStringLiteral("Vazur"));
-  EXPECT_EQ(Form2, nullptr);
+  const std::pair<DWORD, QString> cases[] = {
+      {ERROR_FILE_NOT_FOUND, QStringLiteral("Port COM1 v počítači není")},
+      {ERROR_ACCESS_DENIED, QStringLiteral("Port COM1 používá jiný program")},
+      {ERROR_GEN_FAILURE, QString()},
+  };
+  for (const auto& [error, reason] : cases) {
+    device_->FailCall("CreateFile", error);
+    answers_.Then(DialogAnswerer::Press("OK"));
+    answers_.Then(DialogAnswerer::Press("OK"));
+    form_->ToolButton2->click();
+    const SeenDialog& box = answers_.Seen().back();
+    const QStringList lines = box.text.split(QLatin1Char('\n'));
+    EXPECT_EQ(lines[0], QStringLiteral("Port nelze otevřít, upravte nastavení!"));
+    if (reason.isEmpty())
+      EXPECT_EQ(lines.size(), 1) << box.text.toStdString();
+    else
+      EXPECT_TRUE(lines.size() == 2 && lines[1].startsWith(reason)) << box.text.toStdString();
+    EXPECT_EQ(box.title, QStringLiteral("Vazur"));
+    EXPECT_EQ(Form2, nullptr);
+  }
+  EXPECT_EQ(answers_.Seen().size(), 6u);
+  EXPECT_EQ(device_->CountOf("WriteFile"), 0);
 }
 
 // A stray keystroke in a shown dump: the status bar says that the pane
