@@ -332,9 +332,62 @@ int VolumeIndexFor(const std::vector<Volume>& volumes, const QString& path) {
   return best;
 }
 
+// ---- TPaneListBox ----
+
+TPaneListBox::TPaneListBox(QWidget* parent) : QListWidget(parent) {}
+
+void TPaneListBox::mousePressEvent(QMouseEvent* event) {
+  // A right click only opens the pop-up menu; the highlight stays. Left
+  // unaccepted, the press turns into the context menu request.
+  if (event->button() == Qt::RightButton) return event->accept();
+  QListWidget::mousePressEvent(event);
+}
+
+void TPaneListBox::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) return event->accept();
+  QListWidget::mouseReleaseEvent(event);
+}
+
+void TPaneListBox::keyPressEvent(QKeyEvent* event) {
+  const bool menuKey = event->key() == Qt::Key_Menu && event->modifiers() == Qt::NoModifier;
+  const bool shiftF10 = event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier;
+  if (PopupMenu && (menuKey || shiftF10)) {
+    event->accept();
+    PopUpFromKeyboard();
+    return;
+  }
+  QListWidget::keyPressEvent(event);
+}
+
+void TPaneListBox::contextMenuEvent(QContextMenuEvent* event) {
+  if (!PopupMenu) return QListWidget::contextMenuEvent(event);
+  event->accept();
+  if (event->reason() == QContextMenuEvent::Keyboard) return PopUpFromKeyboard();
+  PopupMenu->exec(event->globalPos());
+}
+
+void TPaneListBox::PopUpFromKeyboard() {
+  // Some window systems send a context menu request and the key press for
+  // one press of the Menu key, some only one of them: both ask for the one
+  // menu, which opens once the events of that press are through.
+  if (popUpAsked_) return;
+  popUpAsked_ = true;
+  QTimer::singleShot(0, this, [this] {
+    popUpAsked_ = false;
+    if (!PopupMenu || !isVisible()) return;
+    // Below the highlighted entry, where the eye is; else at the list's top.
+    QPoint at(0, 0);
+    if (QListWidgetItem* item = selectedItems().value(0)) {
+      const QRect r = visualItemRect(item).intersected(viewport()->rect());
+      if (!r.isEmpty()) at = QPoint(r.left() + r.height(), r.bottom());
+    }
+    PopupMenu->exec(viewport()->mapToGlobal(at));
+  });
+}
+
 // ---- TDirectoryListBox ----
 
-TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
+TDirectoryListBox::TDirectoryListBox(QWidget* parent) : TPaneListBox(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setIconSize(QSize(16, 16));
   setItemDelegate(new IndentDelegate(this));
@@ -444,18 +497,6 @@ void TDirectoryListBox::OpenHighlighted() {
   if (!path.isEmpty()) Guarded([&] { SetDirectory(path); });
 }
 
-void TDirectoryListBox::mousePressEvent(QMouseEvent* event) {
-  // A right click only opens the pop-up menu; the highlight stays. Left
-  // unaccepted, the press turns into the context menu request.
-  if (event->button() == Qt::RightButton) return event->accept();
-  QListWidget::mousePressEvent(event);
-}
-
-void TDirectoryListBox::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::RightButton) return event->accept();
-  QListWidget::mouseReleaseEvent(event);
-}
-
 void TDirectoryListBox::mouseDoubleClickEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return event->accept();
   QListWidget::mouseDoubleClickEvent(event);
@@ -468,18 +509,12 @@ void TDirectoryListBox::keyPressEvent(QKeyEvent* event) {
     OpenHighlighted();
     return;
   }
-  QListWidget::keyPressEvent(event);
-}
-
-void TDirectoryListBox::contextMenuEvent(QContextMenuEvent* event) {
-  if (!PopupMenu) return QListWidget::contextMenuEvent(event);
-  event->accept();
-  PopupMenu->exec(event->globalPos());
+  TPaneListBox::keyPressEvent(event);
 }
 
 // ---- TFileListBox ----
 
-TFileListBox::TFileListBox(QWidget* parent) : QListWidget(parent) {
+TFileListBox::TFileListBox(QWidget* parent) : TPaneListBox(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setIconSize(QSize(16, 16));
   fileIcon_ = style()->standardIcon(QStyle::SP_FileIcon);
@@ -529,14 +564,8 @@ bool TFileListBox::HighlightName(const QString& name) {
   return true;
 }
 
-void TFileListBox::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::RightButton) return event->accept();
-  QListWidget::mousePressEvent(event);
-}
-
 void TFileListBox::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::RightButton) return event->accept();
-  QListWidget::mouseReleaseEvent(event);
+  TPaneListBox::mouseReleaseEvent(event);
   // Like a click on a list: also a click on the file already highlighted.
   if (event->button() == Qt::LeftButton) {
     QListWidgetItem* item = itemAt(event->position().toPoint());
@@ -553,15 +582,9 @@ void TFileListBox::focusInEvent(QFocusEvent* event) {
 
 void TFileListBox::keyPressEvent(QKeyEvent* event) {
   QListWidgetItem* before = selectedItems().value(0);
-  QListWidget::keyPressEvent(event);
+  TPaneListBox::keyPressEvent(event);
   QListWidgetItem* after = selectedItems().value(0);
   if (after && after != before) emit Click();
-}
-
-void TFileListBox::contextMenuEvent(QContextMenuEvent* event) {
-  if (!PopupMenu) return QListWidget::contextMenuEvent(event);
-  event->accept();
-  PopupMenu->exec(event->globalPos());
 }
 
 // ---- TDriveComboBox ----

@@ -442,6 +442,48 @@ TEST_F(AppFilePane, DoubleClickOrEnterEntersADirectoryAndTheFilesFollow) {
   EXPECT_EQ(Files(), QStringList({"horni.nvr"}));
 }
 
+// The pop-up menus open from the keyboard at the highlighted entry: the
+// Menu key and Shift+F10, and one menu when the window system sends both a
+// context menu request and the key for one press.
+TEST_F(AppFilePane, TheListsMenusOpenFromTheKeyboard) {
+  Write(QStringLiteral("a.nvr"), "a");
+  Form()->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form()));
+  auto* files = Form()->FileListBox1;
+  files->setFocus();
+  PressKey(Qt::Key_Down);
+  ASSERT_EQ(files->HighlightedName(), QStringLiteral("a.nvr"));
+
+  QPoint menuAt;
+  auto escape = [&](QWidget* menu) {
+    menuAt = menu->pos();
+    PressKey(Qt::Key_Escape);
+  };
+  answers_.Then(escape);
+  PressKey(Qt::Key_Menu);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return answers_.Pending() == 0 && !QApplication::activePopupWidget(); }));
+  ASSERT_EQ(answers_.Seen().size(), 1u);
+  EXPECT_EQ(answers_.Seen()[0].buttons, QStringList({"Smazat soubor", "Přejmenovat soubor"}));
+  const QRect item = files->visualItemRect(files->selectedItems()[0]);
+  EXPECT_TRUE(QRect(files->viewport()->mapToGlobal(item.topLeft()), item.size()).adjusted(0, 0, 0, 2).contains(menuAt))
+      << "at the highlighted file";
+
+  answers_.Then(escape);
+  QContextMenuEvent request(QContextMenuEvent::Keyboard, QPoint(), files->mapToGlobal(QPoint()));
+  QApplication::sendEvent(files, &request);
+  PressKey(Qt::Key_Menu);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return answers_.Pending() == 0 && !QApplication::activePopupWidget(); }));
+  answers_.Then(escape);
+  Form()->DirectoryListBox1->setFocus();
+  PressKey(Qt::Key_F10, Qt::ShiftModifier);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return answers_.Pending() == 0 && !QApplication::activePopupWidget(); }));
+  QCoreApplication::processEvents();
+  ASSERT_EQ(answers_.Seen().size(), 3u) << "one menu each" << answers_.Told();
+  EXPECT_EQ(answers_.Seen()[1].buttons, QStringList({"Smazat soubor", "Přejmenovat soubor"}));
+  EXPECT_EQ(answers_.Seen()[2].buttons, QStringList({"Vytvořit adresář", "Smazat adresář"}));
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), root_);
+}
+
 TEST_F(AppFilePane, ChangesMadeByAnotherProcessAreReadOnceKeepingTheHighlights) {
   Write(QStringLiteral("a.nvr"), "a");
   Write(QStringLiteral("b.nvr"), "b");
