@@ -484,6 +484,56 @@ TEST_F(AppFilePane, TheListsMenusOpenFromTheKeyboard) {
   EXPECT_EQ(Form()->DirectoryListBox1->Directory(), root_);
 }
 
+// Delete and F2 on the highlighted file run "Smazat soubor" and "Přejmenovat
+// soubor". A deleted file goes to the trash; where there is none it is
+// deleted as before.
+TEST_F(AppFilePane, DeleteAndF2ActOnTheHighlightedFileAndADeletedOneCanBeGotBack) {
+  Write(QStringLiteral("a.nvr"), "a");
+  Write(QStringLiteral("b.nvr"), "b");
+  Write(QStringLiteral("c.nvr"), "c");
+  MakeDir(QStringLiteral("data"));
+  const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", QFile::encodeName(Path(QStringLiteral("data"))));
+  struct Restore {
+    QByteArray value;
+    ~Restore() {
+      if (value.isNull()) qunsetenv("XDG_DATA_HOME");
+      else qputenv("XDG_DATA_HOME", value);
+    }
+  } restore{dataHome};
+
+  Form()->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form()));
+  Form()->FileListBox1->setFocus();
+  PressKey(Qt::Key_Down);
+  ASSERT_EQ(Form()->FileListBox1->HighlightedName(), QStringLiteral("a.nvr"));
+  answers_.Then(DialogAnswerer::Type(QStringLiteral("z.nvr")));
+  PressKey(Qt::Key_F2);
+  ASSERT_EQ(answers_.Seen().size(), 1u);
+  EXPECT_EQ(answers_.Seen()[0].title, QStringLiteral("Přejmenování souboru"));
+  EXPECT_EQ(Files(), QStringList({"b.nvr", "c.nvr", "z.nvr"}));
+
+  Form()->FileListBox1->setFocus();
+  PressKey(Qt::Key_Down);
+  ASSERT_EQ(Form()->FileListBox1->HighlightedName(), QStringLiteral("b.nvr"));
+  PressKey(Qt::Key_Delete);
+  EXPECT_EQ(Files(), QStringList({"c.nvr", "z.nvr"}));
+  EXPECT_EQ(answers_.Seen().size(), 1u) << answers_.Told();
+#ifndef _WIN32
+  EXPECT_EQ(Read(QStringLiteral("data/Trash/files/b.nvr")), "b");
+#endif
+
+  // No trash to be had: deleted, and nothing lands elsewhere.
+  qputenv("XDG_DATA_HOME", QFile::encodeName(Path(QStringLiteral("chybi"))));
+  PressKey(Qt::Key_Down);
+  ASSERT_EQ(Form()->FileListBox1->HighlightedName(), QStringLiteral("c.nvr"));
+  PressKey(Qt::Key_Delete);
+  EXPECT_EQ(Files(), QStringList({"z.nvr"}));
+  EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("c.nvr"))));
+  EXPECT_FALSE(QFileInfo::exists(Path(QStringLiteral("files"))));
+  EXPECT_EQ(answers_.Unexpected(), 0) << answers_.Told();
+}
+
 TEST_F(AppFilePane, ChangesMadeByAnotherProcessAreReadOnceKeepingTheHighlights) {
   Write(QStringLiteral("a.nvr"), "a");
   Write(QStringLiteral("b.nvr"), "b");
