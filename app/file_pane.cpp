@@ -404,6 +404,11 @@ TDirectoryListBox::TDirectoryListBox(QWidget* parent) : TPaneListBox(parent) {
   connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &TDirectoryListBox::DiskChanged);
   connect(quiet_, &QTimer::timeout, this, [this] { Guarded([this] { Refresh(); }); });
   connect(latest_, &QTimer::timeout, this, [this] { Guarded([this] { Refresh(); }); });
+  // The list emits this on a click only where the style asks for it; a
+  // double click and Enter are handled below.
+  connect(this, &QAbstractItemView::activated, this, [this] {
+    if (OpensOnSingleClick()) OpenHighlighted();
+  });
 }
 
 void TDirectoryListBox::SetDirectory(const QString& path) {
@@ -498,7 +503,9 @@ void TDirectoryListBox::OpenHighlighted() {
 }
 
 void TDirectoryListBox::mouseDoubleClickEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton) return event->accept();
+  // Under the one-click convention the first click has opened the entry
+  // already: the second must not open the one that took its place.
+  if (event->button() != Qt::LeftButton || OpensOnSingleClick()) return event->accept();
   QListWidget::mouseDoubleClickEvent(event);
   if (itemAt(event->position().toPoint())) OpenHighlighted();
 }
@@ -510,6 +517,10 @@ void TDirectoryListBox::keyPressEvent(QKeyEvent* event) {
     return;
   }
   TPaneListBox::keyPressEvent(event);
+}
+
+bool TDirectoryListBox::OpensOnSingleClick() const {
+  return style()->styleHint(QStyle::SH_ItemView_ActivateItemOnSingleClick, nullptr, this) != 0;
 }
 
 // ---- TFileListBox ----

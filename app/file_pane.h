@@ -128,6 +128,8 @@ class TPaneListBox : public QListWidget {
 
 // List of the path to the current directory and its subdirectories. A click
 // highlights an entry; a double click or Enter makes it the current directory.
+// Where the platform's lists open an entry with one click (the style says
+// so), one click does.
 //
 // The current directory is the list's own state: the process's working
 // directory is never changed, so no folder shown is held busy. The current
@@ -175,6 +177,7 @@ class TDirectoryListBox : public TPaneListBox {
   void Watch();
   void DiskChanged();
   void OpenHighlighted();
+  bool OpensOnSingleClick() const;
 
   QString directory_;
   std::vector<DirEntry> entries_;

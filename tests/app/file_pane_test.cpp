@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QContextMenuEvent>
 #include <QProcess>
+#include <QProxyStyle>
 #include <QTemporaryDir>
 
 #include <string>
@@ -440,6 +441,33 @@ TEST_F(AppFilePane, DoubleClickOrEnterEntersADirectoryAndTheFilesFollow) {
   QTest::keyClick(Form()->DirectoryListBox1, Qt::Key_Return);
   EXPECT_EQ(Form()->DirectoryListBox1->Directory(), root_);
   EXPECT_EQ(Files(), QStringList({"horni.nvr"}));
+}
+
+namespace {
+
+// The convention of platforms whose lists open an entry on one click.
+class SingleClickStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returned) const override {
+    if (hint == SH_ItemView_ActivateItemOnSingleClick) return 1;
+    return QProxyStyle::styleHint(hint, option, widget, returned);
+  }
+};
+
+}  // namespace
+
+// Where the platform's lists open an entry with one click, a folder opens
+// so; a double click there opens it once, not the entry that took its place.
+TEST_F(AppFilePane, AFolderOpensOnOneClickOnlyWhereTheStyleSaysSo) {
+  MakeDir(QStringLiteral("sub/hloubeji/dno"));
+  SingleClickStyle style;
+  Form()->DirectoryListBox1->setStyle(&style);
+  ClickDir(QStringLiteral("sub"));
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), Path(QStringLiteral("sub")));
+  DoubleClickDir(QStringLiteral("hloubeji"));
+  EXPECT_EQ(Form()->DirectoryListBox1->Directory(), Path(QStringLiteral("sub/hloubeji")));
+  Form()->DirectoryListBox1->setStyle(nullptr);
 }
 
 // The pop-up menus open from the keyboard at the highlighted entry: the
