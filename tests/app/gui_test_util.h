@@ -128,15 +128,18 @@ class DialogAnswerer : public QObject {
     if (event->type() == QEvent::Show && watched->isWidgetType()) {
       auto* w = static_cast<QWidget*>(watched);
       if (w->isWindow() && (w->isModal() || w->windowType() == Qt::Popup))
-        QTimer::singleShot(0, this, [this] { AnswerActive(); });
+        QTimer::singleShot(0, this, [this, shown = QPointer<QWidget>(w)] { AnswerActive(shown); });
     }
     return false;
   }
 
  private:
-  void AnswerActive() {
+  void AnswerActive(QWidget* shown) {
     QWidget* w = QApplication::activePopupWidget();
     if (!w) w = QApplication::activeModalWidget();
+    // A menu whose command opened this dialog can still be the active pop-up
+    // (on a busy machine): the dialog just shown is the one to answer.
+    if ((!w || w->property("answeredByTest").toBool()) && shown && shown->isVisible()) w = shown;
     if (!w || w->property("answeredByTest").toBool()) return;
     w->setProperty("answeredByTest", true);
 
