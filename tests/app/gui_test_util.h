@@ -135,12 +135,14 @@ class DialogAnswerer : public QObject {
 
  private:
   void AnswerActive(QWidget* shown) {
-    QWidget* w = QApplication::activePopupWidget();
-    if (!w) w = QApplication::activeModalWidget();
-    // A menu whose command opened this dialog can still be the active pop-up
-    // (on a busy machine): the dialog just shown is the one to answer.
-    if ((!w || w->property("answeredByTest").toBool()) && shown && shown->isVisible()) w = shown;
-    if (!w || w->property("answeredByTest").toBool()) return;
+    // The window just shown, while it is up; a menu whose command opened it
+    // can still count as the active pop-up (on a busy machine).
+    QWidget* w = shown && shown->isVisible() && !shown->property("answeredByTest").toBool() ? shown : nullptr;
+    if (!w) {
+      w = QApplication::activePopupWidget();
+      if (!w || !w->isVisible()) w = QApplication::activeModalWidget();
+    }
+    if (!w || !w->isVisible() || w->property("answeredByTest").toBool()) return;
     w->setProperty("answeredByTest", true);
 
     SeenDialog seen;
@@ -185,7 +187,9 @@ class DialogAnswerer : public QObject {
 // dialog, else the active window.
 inline QWindow* KeyboardWindow() {
   QWidget* target = QApplication::activePopupWidget();
-  if (!target) target = QApplication::activeModalWidget();
+  // A menu whose command is running has closed, yet can still count as the
+  // active pop-up (on a busy machine): the dialog its command opened has the keys.
+  if (!target || !target->isVisible()) target = QApplication::activeModalWidget();
   // The offscreen platform may leave a closed pop-up menu as the active window.
   if (!target && QApplication::activeWindow() && QApplication::activeWindow()->isVisible())
     target = QApplication::activeWindow();
