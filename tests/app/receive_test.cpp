@@ -194,7 +194,7 @@ TEST_F(AppReceive, AReceptionAndASendNeedNoMouse) {
       // button itself: the window may still count as blocked by the box.)
       {[&] { return announced && QApplication::activeModalWidget() == Form3; },
        [&] {
-         stornoHadFocus = QApplication::focusWidget() == Form3->BitBtn1;
+         stornoHadFocus = Form3->focusWidget() == Form3->BitBtn1;  // the dialog's own focus
          QTest::keyClick(Form3->BitBtn1, Qt::Key_Space);
        }},
   }));
