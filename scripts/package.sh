@@ -32,6 +32,7 @@ make_msi() {
   # language but records none (and crashes on Czech letters with none set),
   # so the tables are then marked as Windows-1250, the Czech code page.
   if ! (cd "$stage" && WINDOWS_LANGUAGE=cs_CZ wixl --arch x64 -D Version="$version" -D SourceDir=. -D Win64=yes \
+          -D IconFile="$(realpath --relative-to="$stage" "$root/packaging/vazur.ico")" \
           -o "$msi" "$root/packaging/vazur.wxs" "$work/files.wxs") >"$work/wixl.log" 2>&1 ||
      [ ! -s "$msi" ] || grep -q CRITICAL "$work/wixl.log"; then
     cat "$work/wixl.log"; rm -f "$msi"; echo "package: wixl failed"; return 1

@@ -73,6 +73,11 @@ products() {
 step "making a fresh Wine prefix"
 "$wine" wineboot --init >>"$log" 2>&1 || { tail -n 20 "$log"; echo "Wine prefix: set-up failed"; exit 1; }
 "$wineserver" -w
+# Wine links the user's Desktop, Documents and the like to this machine's
+# home folder: here they are folders of the prefix's own.
+for folder in "$drive_c/users/$(id -un)"/*; do
+  if [ -L "$folder" ]; then rm "$folder" && mkdir "$folder"; fi
+done
 # A dump file of the user's, which uninstalling must leave alone.
 documents="$drive_c/users/$(id -un)/Documents"
 mkdir -p "$documents"
