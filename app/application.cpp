@@ -33,8 +33,8 @@ QString PaneTexts::translate(const char* context, const char* sourceText, const 
 }
 
 VazurApplication::VazurApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  // No display name: Windows would add it to every window's caption.
   setApplicationName(ApplicationTitle());
-  setApplicationDisplayName(ApplicationTitle());
   setApplicationVersion(QStringLiteral(VAZUR_VERSION));
   const QString translations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
   if (toolkitCzech_.load(QStringLiteral("qtbase_cs"), translations)) installTranslator(&toolkitCzech_);

@@ -133,7 +133,27 @@ void WriteFileAtomically(const QString& path, const std::function<void(const Byt
 
 namespace {
 
-QString SystemReason(int error) { return QString::fromStdString(std::system_category().message(error)); }
+// The common reasons in Czech (Windows gives its own text in the user's
+// language); the system's text for the rest.
+QString SystemReason(int error) {
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+      return QStringLiteral("disk je plný");
+    case EROFS:
+      return QStringLiteral("disk je jen pro čtení");
+    case ENOENT:
+    case ENOTDIR:
+      return QStringLiteral("složka neexistuje");
+    case EACCES:
+    case EPERM:
+      return QStringLiteral("přístup byl odepřen");
+    case EFBIG:
+      return QStringLiteral("soubor je pro tento disk příliš velký");
+    default:
+      return QString::fromStdString(std::system_category().message(error));
+  }
+}
 
 // Closes and removes the temporary file unless it was renamed into place.
 class TempFile {

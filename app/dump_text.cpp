@@ -42,6 +42,41 @@ std::string DumpBytesToUtf8(std::string_view bytes) {
   return text;
 }
 
+bool LooksLikeUtf8Text(std::string_view bytes) {
+  if (bytes.starts_with("\xEF\xBB\xBF")) return true;
+  bool multiByte = false;
+  for (size_t i = 0; i < bytes.size();) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length = 0;
+    char32_t code = 0;
+    char32_t least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2, code = lead & 0x1F, least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3, code = lead & 0x0F, least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4, code = lead & 0x07, least = 0x10000;
+    } else {
+      return false;  // a continuation byte first, or a byte UTF-8 never has
+    }
+    if (i + length > bytes.size()) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(bytes[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    // Over-long forms, surrogates and code points past Unicode are not UTF-8.
+    if (code < least || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return false;
+    multiByte = true;
+    i += length;
+  }
+  return multiByte;
+}
+
 void ForEachLine(std::string_view text, const std::function<void(std::string_view line)>& line) {
   size_t from = 0;
   for (size_t i = 0; i < text.size();) {

@@ -23,6 +23,13 @@ class DumpDecoder {
 // The whole of a dump at once.
 std::string DumpBytesToUtf8(std::string_view bytes);
 
+// Whether a file's bytes are UTF-8 text rather than a Windows-1250 dump: they
+// start with a UTF-8 byte order mark, or they are valid UTF-8 and hold at
+// least one multi-byte sequence (as Czech text saved by a modern editor
+// does; in Windows-1250 such letters are single bytes that almost never
+// form valid UTF-8).
+bool LooksLikeUtf8Text(std::string_view bytes);
+
 // Calls `line` with each line of pane text (UTF-8): the text split at CR LF,
 // CR, LF and at U+2028 / U+2029 (which a paste may bring; Windows-1250 has
 // no byte for them), where the empty rest after a final line break is no

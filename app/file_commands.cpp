@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <utility>
@@ -24,6 +25,21 @@ std::pair<QString, QString> SplitFileName(const QString& path) {
   cut = std::max({cut, path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char(':'))});
 #endif
   return {path.left(cut + 1), path.mid(cut + 1)};
+}
+
+// Moves a file to the Recycle Bin or the desktop's trash; false where it
+// cannot go there.
+bool MoveToTrash(const QString& path) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+  // The toolkit falls back to the home trash, and with no home data folder
+  // to make it in it takes the working directory for the trash: a file would
+  // land in ./files. Without that folder there is no trash.
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  const QFileInfo home(data);
+  if (data.isEmpty() || !home.isDir() || !(home.isWritable() || QFileInfo(data + QStringLiteral("/Trash")).isDir()))
+    return false;
+#endif
+  return QFile::moveToTrash(path);
 }
 
 // An exchange's RAM dump is a few MB: a larger file is something else (a
@@ -64,6 +80,7 @@ void TForm1::FileListBox1Click() {
     }
   });
   MarkReceivedLinesUnsaved(false);
+  SetMemoFile(path, LooksLikeUtf8Text(all));
 }
 
 void TForm1::VytvoitAdres1Click() {
@@ -92,7 +109,10 @@ void TForm1::Smazatadres1Click() {
 
 void TForm1::MenuItem4Click() {
   const QString path = FileListBox1->FileName();
-  if (path.isEmpty() || !QFile::remove(path)) ShowErrorBox(this, QStringLiteral("Soubor nelze smazat!"));
+  // Into the trash, so that a stray press does not destroy a backup; where
+  // there is none (a network share, a system without one), deleted.
+  if (path.isEmpty() || !(MoveToTrash(path) || QFile::remove(path)))
+    ShowErrorBox(this, QStringLiteral("Soubor nelze smazat!"));
   FileListBox1->Update();
 }
 

@@ -285,7 +285,12 @@ DriveName AskDriveName(const Volume& volume) {
   DWORD oldMode = 0;
   SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
   wchar_t label[MAX_PATH + 1];
-  if (GetVolumeInformationW(root.c_str(), label, MAX_PATH + 1, nullptr, nullptr, nullptr, nullptr, 0))
+  DWORD serial = 0;
+  // Wine answers for a volume it could not read with no label and a serial
+  // number made of the drive's letter: that is no label, not an empty one.
+  const DWORD madeUpSerial = static_cast<DWORD>(QChar(root[0]).toUpper().unicode()) << 24;
+  if (GetVolumeInformationW(root.c_str(), label, MAX_PATH + 1, &serial, nullptr, nullptr, nullptr, 0) &&
+      (label[0] != L'\0' || serial != madeUpSerial))
     name.label = QString::fromWCharArray(label);
   SetThreadErrorMode(oldMode, nullptr);
   return name;
@@ -332,9 +337,62 @@ int VolumeIndexFor(const std::vector<Volume>& volumes, const QString& path) {
   return best;
 }
 
+// ---- TPaneListBox ----
+
+TPaneListBox::TPaneListBox(QWidget* parent) : QListWidget(parent) {}
+
+void TPaneListBox::mousePressEvent(QMouseEvent* event) {
+  // A right click only opens the pop-up menu; the highlight stays. Left
+  // unaccepted, the press turns into the context menu request.
+  if (event->button() == Qt::RightButton) return event->accept();
+  QListWidget::mousePressEvent(event);
+}
+
+void TPaneListBox::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) return event->accept();
+  QListWidget::mouseReleaseEvent(event);
+}
+
+void TPaneListBox::keyPressEvent(QKeyEvent* event) {
+  const bool menuKey = event->key() == Qt::Key_Menu && event->modifiers() == Qt::NoModifier;
+  const bool shiftF10 = event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier;
+  if (PopupMenu && (menuKey || shiftF10)) {
+    event->accept();
+    PopUpFromKeyboard();
+    return;
+  }
+  QListWidget::keyPressEvent(event);
+}
+
+void TPaneListBox::contextMenuEvent(QContextMenuEvent* event) {
+  if (!PopupMenu) return QListWidget::contextMenuEvent(event);
+  event->accept();
+  if (event->reason() == QContextMenuEvent::Keyboard) return PopUpFromKeyboard();
+  PopupMenu->exec(event->globalPos());
+}
+
+void TPaneListBox::PopUpFromKeyboard() {
+  // Some window systems send a context menu request and the key press for
+  // one press of the Menu key, some only one of them: both ask for the one
+  // menu, which opens once the events of that press are through.
+  if (popUpAsked_) return;
+  popUpAsked_ = true;
+  QTimer::singleShot(0, this, [this] {
+    popUpAsked_ = false;
+    if (!PopupMenu || !isVisible()) return;
+    // Below the highlighted entry, where the eye is; else at the list's top.
+    QPoint at(0, 0);
+    if (QListWidgetItem* item = selectedItems().value(0)) {
+      const QRect r = visualItemRect(item).intersected(viewport()->rect());
+      if (!r.isEmpty()) at = QPoint(r.left() + r.height(), r.bottom());
+    }
+    PopupMenu->exec(viewport()->mapToGlobal(at));
+  });
+}
+
 // ---- TDirectoryListBox ----
 
-TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
+TDirectoryListBox::TDirectoryListBox(QWidget* parent) : TPaneListBox(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setIconSize(QSize(16, 16));
   setItemDelegate(new IndentDelegate(this));
@@ -351,6 +409,11 @@ TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
   connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &TDirectoryListBox::DiskChanged);
   connect(quiet_, &QTimer::timeout, this, [this] { Guarded([this] { Refresh(); }); });
   connect(latest_, &QTimer::timeout, this, [this] { Guarded([this] { Refresh(); }); });
+  // The list emits this on a click only where the style asks for it; a
+  // double click and Enter are handled below.
+  connect(this, &QAbstractItemView::activated, this, [this] {
+    if (OpensOnSingleClick()) OpenHighlighted();
+  });
 }
 
 void TDirectoryListBox::SetDirectory(const QString& path) {
@@ -444,20 +507,10 @@ void TDirectoryListBox::OpenHighlighted() {
   if (!path.isEmpty()) Guarded([&] { SetDirectory(path); });
 }
 
-void TDirectoryListBox::mousePressEvent(QMouseEvent* event) {
-  // A right click only opens the pop-up menu; the highlight stays. Left
-  // unaccepted, the press turns into the context menu request.
-  if (event->button() == Qt::RightButton) return event->accept();
-  QListWidget::mousePressEvent(event);
-}
-
-void TDirectoryListBox::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::RightButton) return event->accept();
-  QListWidget::mouseReleaseEvent(event);
-}
-
 void TDirectoryListBox::mouseDoubleClickEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton) return event->accept();
+  // Under the one-click convention the first click has opened the entry
+  // already: the second must not open the one that took its place.
+  if (event->button() != Qt::LeftButton || OpensOnSingleClick()) return event->accept();
   QListWidget::mouseDoubleClickEvent(event);
   if (itemAt(event->position().toPoint())) OpenHighlighted();
 }
@@ -468,18 +521,16 @@ void TDirectoryListBox::keyPressEvent(QKeyEvent* event) {
     OpenHighlighted();
     return;
   }
-  QListWidget::keyPressEvent(event);
+  TPaneListBox::keyPressEvent(event);
 }
 
-void TDirectoryListBox::contextMenuEvent(QContextMenuEvent* event) {
-  if (!PopupMenu) return QListWidget::contextMenuEvent(event);
-  event->accept();
-  PopupMenu->exec(event->globalPos());
+bool TDirectoryListBox::OpensOnSingleClick() const {
+  return style()->styleHint(QStyle::SH_ItemView_ActivateItemOnSingleClick, nullptr, this) != 0;
 }
 
 // ---- TFileListBox ----
 
-TFileListBox::TFileListBox(QWidget* parent) : QListWidget(parent) {
+TFileListBox::TFileListBox(QWidget* parent) : TPaneListBox(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setIconSize(QSize(16, 16));
   fileIcon_ = style()->standardIcon(QStyle::SP_FileIcon);
@@ -529,14 +580,8 @@ bool TFileListBox::HighlightName(const QString& name) {
   return true;
 }
 
-void TFileListBox::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::RightButton) return event->accept();
-  QListWidget::mousePressEvent(event);
-}
-
 void TFileListBox::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::RightButton) return event->accept();
-  QListWidget::mouseReleaseEvent(event);
+  TPaneListBox::mouseReleaseEvent(event);
   // Like a click on a list: also a click on the file already highlighted.
   if (event->button() == Qt::LeftButton) {
     QListWidgetItem* item = itemAt(event->position().toPoint());
@@ -553,15 +598,9 @@ void TFileListBox::focusInEvent(QFocusEvent* event) {
 
 void TFileListBox::keyPressEvent(QKeyEvent* event) {
   QListWidgetItem* before = selectedItems().value(0);
-  QListWidget::keyPressEvent(event);
+  TPaneListBox::keyPressEvent(event);
   QListWidgetItem* after = selectedItems().value(0);
   if (after && after != before) emit Click();
-}
-
-void TFileListBox::contextMenuEvent(QContextMenuEvent* event) {
-  if (!PopupMenu) return QListWidget::contextMenuEvent(event);
-  event->accept();
-  PopupMenu->exec(event->globalPos());
 }
 
 // ---- TDriveComboBox ----
@@ -593,7 +632,10 @@ void TDriveComboBox::LookUpNames() {
   std::vector<Volume> asked;
   for (const Volume& v : volumes_)
     if (v.kind != VolumeKind::Removable) asked.push_back(v);
-  if (asked.empty()) return;
+  if (asked.empty()) {
+    emit NamesLookedUp();
+    return;
+  }
   auto names = std::make_shared<std::vector<DriveName>>();
   QThread* asker = QThread::create([names, asked] {
     for (const Volume& v : asked) names->push_back(AskDriveName(v));
@@ -610,11 +652,13 @@ void TDriveComboBox::LookUpNames() {
         setItemText(static_cast<int>(at), v.text);
       }
     }
+    emit NamesLookedUp();
   });
   connect(asker, &QThread::finished, asker, &QObject::deleteLater);
   asker->start();
 #else
   (void)lookUp;  // the mount table names every volume at once
+  emit NamesLookedUp();
 #endif
 }
 

@@ -104,16 +104,39 @@ int VolumeIndexFor(const std::vector<Volume>& volumes, const QString& path);
 class TFileListBox;
 class TDriveComboBox;
 
+// A list of the pane with a pop-up menu. A right click opens PopupMenu and
+// changes no highlight; from the keyboard the Menu key and Shift+F10 open it
+// at the highlighted entry. Every command acts on the highlighted entry.
+class TPaneListBox : public QListWidget {
+  Q_OBJECT
+
+ public:
+  explicit TPaneListBox(QWidget* parent = nullptr);
+
+  QMenu* PopupMenu = nullptr;
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void PopUpFromKeyboard();
+  bool popUpAsked_ = false;
+};
+
 // List of the path to the current directory and its subdirectories. A click
 // highlights an entry; a double click or Enter makes it the current directory.
-// A right click opens PopupMenu and changes no highlight.
+// Where the platform's lists open an entry with one click (the style says
+// so), one click does.
 //
 // The current directory is the list's own state: the process's working
 // directory is never changed, so no folder shown is held busy. The current
 // directory and its parent are watched; changes made on the disk by anyone
 // are read after the disk has been quiet for a moment (at most a second
 // late during a long copy), so a burst of changes costs one re-read.
-class TDirectoryListBox : public QListWidget {
+class TDirectoryListBox : public TPaneListBox {
   Q_OBJECT
 
  public:
@@ -138,7 +161,6 @@ class TDirectoryListBox : public QListWidget {
   const std::vector<DirEntry>& Entries() const { return entries_; }
 
   void SetFileList(TFileListBox* list) { fileList_ = list; }
-  QMenu* PopupMenu = nullptr;
 
  signals:
   void DirectoryChanged(const QString& directory);
@@ -146,11 +168,8 @@ class TDirectoryListBox : public QListWidget {
   void Refreshed();
 
  protected:
-  void mousePressEvent(QMouseEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
-  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   void Rebuild();
@@ -158,6 +177,7 @@ class TDirectoryListBox : public QListWidget {
   void Watch();
   void DiskChanged();
   void OpenHighlighted();
+  bool OpensOnSingleClick() const;
 
   QString directory_;
   std::vector<DirEntry> entries_;
@@ -172,7 +192,7 @@ class TDirectoryListBox : public QListWidget {
 
 // List of the dump files of one directory. Selecting a file with the mouse
 // (also the one already selected) or the keyboard emits Click.
-class TFileListBox : public QListWidget {
+class TFileListBox : public TPaneListBox {
   Q_OBJECT
 
  public:
@@ -191,17 +211,13 @@ class TFileListBox : public QListWidget {
   // Highlights the file of that name; false when it is not listed.
   bool HighlightName(const QString& name);
 
-  QMenu* PopupMenu = nullptr;
-
  signals:
   void Click();
 
  protected:
-  void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
-  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   void Fill(const QStringList& names);
@@ -232,6 +248,10 @@ class TDriveComboBox : public QComboBox {
   void SetVolumes(std::vector<Volume> volumes);
 
   void showPopup() override;
+
+ signals:
+  // The drives' names have been asked for and shown.
+  void NamesLookedUp();
 
  private:
   void Follow(const QString& directory);

@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QScreen>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -120,7 +121,8 @@ void TForm1::CreateToolBar() {
     b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     b->setAutoRaise(true);
     b->setMinimumSize(56, 52);
-    b->setFocusPolicy(Qt::NoFocus);
+    // In the Tab order (made first, so first in it); Space presses.
+    b->setFocusPolicy(Qt::TabFocus);
     ToolBar1->addWidget(b);
     return b;
   };
@@ -140,20 +142,25 @@ void TForm1::CreateToolBar() {
 void TForm1::CreateMenus() {
   MainMenu1 = menuBar();
   MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
-  QMenu* soubor = MainMenu1->addMenu(QStringLiteral("Soubor"));
+  // Each item has its letter for Alt and the open menu.
+  QMenu* soubor = MainMenu1->addMenu(QStringLiteral("&Soubor"));
   soubor->setObjectName(QStringLiteral("Soubor1"));
   Soubor1 = soubor->menuAction();
-  Pijmout1 = soubor->addAction(QStringLiteral("Přijmout"));
-  Vyslat1 = soubor->addAction(QStringLiteral("Vyslat"));
+  Pijmout1 = soubor->addAction(QStringLiteral("&Přijmout"));
+  Vyslat1 = soubor->addAction(QStringLiteral("&Vyslat"));
   soubor->addSeparator();
-  UlozitJako1 = soubor->addAction(QStringLiteral("Uložit jako…"));
+  UlozitJako1 = soubor->addAction(QStringLiteral("&Uložit jako…"));
   UlozitJako1->setObjectName(QStringLiteral("UlozitJako1"));
   // The pane sends no change notices (they cost the whole text a keystroke):
   // whether it holds text is looked at as the menu opens.
   connect(soubor, &QMenu::aboutToShow, this, [this] { UlozitJako1->setEnabled(!Memo1->Utf8().empty()); });
-  Nastaven1 = MainMenu1->addAction(QStringLiteral("Nastavení"));
-  Konec1 = MainMenu1->addAction(QStringLiteral("Konec"));
-  Oaplikaci1 = MainMenu1->addAction(QStringLiteral("O aplikaci"));
+  Nastaven1 = MainMenu1->addAction(QStringLiteral("&Nastavení"));
+  Konec1 = MainMenu1->addAction(QStringLiteral("&Konec"));
+  Oaplikaci1 = MainMenu1->addAction(QStringLiteral("&O aplikaci"));
+  // F10 opens the first menu; Alt alone marks the bar (the style's own
+  // keyboard navigation), Alt with a letter opens that item.
+  auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+  connect(menuKey, &QShortcut::activated, this, [this] { MainMenu1->setActiveAction(Soubor1); });
 
   Bind(Pijmout1, &QAction::triggered, this, &TForm1::Pijmout1Click, this);
   Bind(Vyslat1, &QAction::triggered, this, &TForm1::Vyslat1Click, this);
@@ -164,12 +171,16 @@ void TForm1::CreateMenus() {
 
   PopupMenu1 = new QMenu(this);
   PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-  VytvoitAdres1 = PopupMenu1->addAction(QStringLiteral("Vytvořit adresář"));
-  Smazatadres1 = PopupMenu1->addAction(QStringLiteral("Smazat adresář"));
+  VytvoitAdres1 = PopupMenu1->addAction(QStringLiteral("&Vytvořit adresář"));
+  Smazatadres1 = PopupMenu1->addAction(QStringLiteral("&Smazat adresář"));
   PopupMenu2 = new QMenu(this);
   PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
-  MenuItem4 = PopupMenu2->addAction(QStringLiteral("Smazat soubor"));
-  MenuItem5 = PopupMenu2->addAction(QStringLiteral("Přejmenovat soubor"));
+  MenuItem4 = PopupMenu2->addAction(QStringLiteral("&Smazat soubor"));
+  MenuItem5 = PopupMenu2->addAction(QStringLiteral("&Přejmenovat soubor"));
+  // Also straight from the file list: Delete and F2, as in a file manager.
+  MenuItem4->setShortcut(QKeySequence(Qt::Key_Delete));
+  MenuItem5->setShortcut(QKeySequence(Qt::Key_F2));
+  for (QAction* a : {MenuItem4, MenuItem5}) a->setShortcutContext(Qt::WidgetShortcut);
 
   Bind(VytvoitAdres1, &QAction::triggered, this, &TForm1::VytvoitAdres1Click, this);
   Bind(Smazatadres1, &QAction::triggered, this, &TForm1::Smazatadres1Click, this);
@@ -206,6 +217,7 @@ void TForm1::CreatePanes() {
   FileListBox1 = new TFileListBox(Splitter2);
   FileListBox1->setObjectName(QStringLiteral("FileListBox1"));
   FileListBox1->PopupMenu = PopupMenu2;
+  FileListBox1->addActions({MenuItem4, MenuItem5});
   Splitter2->addWidget(Panel2);
   Splitter2->addWidget(FileListBox1);
   Splitter2->setStretchFactor(0, 0);
@@ -214,6 +226,9 @@ void TForm1::CreatePanes() {
 
   Memo1 = new TMemo(Splitter1);
   Memo1->setObjectName(QStringLiteral("Memo1"));
+  // Not a change notice per keystroke: only leaving and reaching the text
+  // as it was read or saved.
+  connect(Memo1, &QsciScintilla::modificationChanged, this, &TForm1::MemoModificationChanged);
   Splitter1->addWidget(Panel1);
   Splitter1->addWidget(Memo1);
   Splitter1->setStretchFactor(0, 0);
@@ -282,6 +297,27 @@ void TForm1::MarkReceivedLinesUnsaved(bool unsaved) {
 bool TForm1::MayReplaceMemo() {
   return !ReceivedLinesUnsaved ||
          AskYesNo(this, QStringLiteral("Přijaté věty v okně nebyly uloženy. Zahodit je?"));
+}
+
+void TForm1::SetMemoFile(const QString& path, bool utf8) {
+  MemoFile = path;
+  MemoFileIsUtf8 = utf8;
+  Memo1->setModified(false);
+}
+
+bool TForm1::MemoEdited() const { return !MemoFile.isEmpty() && Memo1->isModified(); }
+
+void TForm1::MemoModificationChanged(bool modified) {
+  if (modified && !MemoFile.isEmpty() && !ReceivedLinesUnsaved) {
+    if (!editNoteShown_) statusBeforeEdit_ = StatusBar1Panel0->text();
+    editNoteShown_ = true;
+    StatusBar1Panel0->setText(QStringLiteral("Text v okně byl upraven a liší se od souboru %1; Odeslat vyšle text "
+                                             "z okna.")
+                                  .arg(QDir::toNativeSeparators(MemoFile)));
+  } else if (!modified && editNoteShown_) {
+    editNoteShown_ = false;
+    StatusBar1Panel0->setText(statusBeforeEdit_);
+  }
 }
 
 void TForm1::Konec1Click() { close(); }

@@ -106,6 +106,17 @@ class TForm1 : public QMainWindow {
   // received lines.
   bool MayReplaceMemo();
 
+  // The file the pane's text was read from or last saved to (empty when
+  // none), and whether that file's bytes were UTF-8 text rather than a
+  // Windows-1250 dump.
+  QString MemoFile;
+  bool MemoFileIsUtf8 = false;
+  // The pane holds the text of `path` as it is on the disk (an empty path:
+  // of no file).
+  void SetMemoFile(const QString& path, bool utf8 = false);
+  // The pane's text was changed in the window since it was read or saved.
+  bool MemoEdited() const;
+
  protected:
   void showEvent(QShowEvent* event) override;
 
@@ -114,8 +125,13 @@ class TForm1 : public QMainWindow {
   void CreateMenus();
   void CreatePanes();
   void CreateComPort();
+  void MemoModificationChanged(bool modified);
 
   // Owns ComPort1; destroyed first, so the port closes while the window is whole.
   std::unique_ptr<TComponent> components_;
   bool placed_ = false;
+  // The status bar says that the pane differs from MemoFile; what it said
+  // before.
+  bool editNoteShown_ = false;
+  QString statusBeforeEdit_;
 };

@@ -38,6 +38,12 @@ class TMemo : public QsciScintilla {
   // the view follows when it showed the last line.
   void AppendLines(std::string_view text);
 
+ protected:
+  // Tab and Shift+Tab move on to the next control, as in the rest of the
+  // window: a dump has no use for a tab character, and the keyboard must
+  // not be caught here.
+  bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
+
  private:
   void BeginReplace(size_t sizeHint);
   void AppendPiece(std::string_view piece);

@@ -4,8 +4,10 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 
 #include <exception>
@@ -25,7 +27,68 @@ void ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, co
   box.exec();
 }
 
+// A message box that stands beside its parent instead of over it.
+class BesideBox : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);  // the box has its size from here on
+    FitText();
+    PlaceBeside();
+  }
+
+ private:
+  // Some systems report fonts or screens the box's own sizing takes too
+  // narrow: it is at least as wide as its text on one line.
+  void FitText() {
+    const auto* label = findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    if (!label || !layout()) return;
+    const QMargins margins = layout()->contentsMargins();
+    const int need = margins.left() + margins.right() + label->fontMetrics().horizontalAdvance(text()) +
+                     2 * label->margin() + 2 * label->frameWidth() + 8;
+    if (width() < need) setFixedSize(need, height());
+  }
+
+  void PlaceBeside() {
+    QWidget* parent = parentWidget() ? parentWidget()->window() : nullptr;
+    const QScreen* screen = parent ? parent->screen() : nullptr;
+    if (!parent || !screen) return;
+    const QRect area = screen->availableGeometry();
+    const QRect avoid = parent->frameGeometry();
+    // The box's frame is not there yet: the parent's tells its size.
+    const QSize frame = size() + (parent->frameGeometry().size() - parent->geometry().size());
+    constexpr int kGap = 8;
+    const QPoint candidates[] = {
+        {avoid.right() + 1 + kGap, avoid.top()},
+        {avoid.left(), avoid.bottom() + 1 + kGap},
+        {avoid.left() - kGap - frame.width(), avoid.top()},
+        {avoid.left(), avoid.top() - kGap - frame.height()},
+    };
+    for (const QPoint& at : candidates) {
+      if (area.contains(QRect(at, frame))) {
+        move(at);
+        return;
+      }
+    }
+  }
+};
+
 }  // namespace
+
+void ShowPlainMessageBeside(QWidget* parent, const QString& text) {
+  BesideBox box(parent);
+  box.setIcon(QMessageBox::NoIcon);
+  box.setWindowTitle(ApplicationTitle());
+  box.setText(text);
+  box.setTextFormat(Qt::PlainText);
+  QPushButton* ok = box.addButton(QMessageBox::Ok);
+  ok->setText(QStringLiteral("OK"));
+  box.setDefaultButton(ok);
+  box.setEscapeButton(ok);
+  box.exec();
+}
 
 QString ApplicationTitle() { return QStringLiteral("Vazur"); }
 

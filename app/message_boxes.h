@@ -13,6 +13,11 @@ QString ApplicationTitle();
 // Plain message: the application's title as caption, no icon, one "OK".
 void ShowPlainMessage(QWidget* parent, const QString& text);
 
+// A plain message placed beside `parent` (to its right, else below it, to
+// its left or above it, wherever it fits on the screen) rather than over it,
+// so that what the parent shows stays in view; as wide as its text needs.
+void ShowPlainMessageBeside(QWidget* parent, const QString& text);
+
 // System box: an icon, a caption such as " INFORMACE ", one "OK".
 void ShowSystemBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text);
 // Question box: caption " DOTAZ ", question icon, "Ano" and "Ne" (the

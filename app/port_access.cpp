@@ -14,6 +14,17 @@
 
 #include <exception>
 
+#ifndef _WIN32
+#include "winapi/port_map.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // The driver's receive queue. The event thread waits while a handler runs,
@@ -60,6 +71,47 @@ void OnLineErrors(TForm1& form, TComErrors errors) {
   });
 }
 
+#ifndef _WIN32
+// The device behind `port` refuses this user (a busy port is refused the
+// same way on Windows, so the error code alone does not tell): the line that
+// says which group to join, or empty when the user may use the device.
+QString PermissionReason(const QString& port) {
+  const std::string device = PortDevicePath(port.toStdString());
+  // As the opening itself: with the effective user and its privileges.
+  if (device.empty() || ::faccessat(AT_FDCWD, device.c_str(), R_OK | W_OK, AT_EACCESS) == 0 || errno != EACCES)
+    return {};
+  const QString text = QStringLiteral("K portu %1 (%2) nemáte oprávnění.").arg(port, QString::fromStdString(device));
+  struct stat st {};
+  const group* owner = ::stat(device.c_str(), &st) == 0 && st.st_gid != 0 ? ::getgrgid(st.st_gid) : nullptr;
+  if (!owner) return text;
+  const passwd* user = ::getpwuid(::geteuid());
+  const QString group = QString::fromLocal8Bit(owner->gr_name);
+  return text + QStringLiteral(" Přidejte se do skupiny %1 (sudo usermod -aG %1 %2) a znovu se přihlaste.")
+                    .arg(group, user ? QString::fromLocal8Bit(user->pw_name) : QStringLiteral("$USER"));
+}
+#endif
+
+// Why the port could not be opened, where the system said: a second line
+// for the message, or empty.
+QString OpenFailureReason(TForm1& form, const EComPort& e) {
+  if (e.Code() != ecOpenFailed) return {};
+  const QString port = PortName(form);
+  switch (static_cast<DWORD>(e.WinErrorCode())) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return QStringLiteral("Port %1 v počítači není: převodník není zapojen, nebo má port jiné číslo.").arg(port);
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: {
+#ifndef _WIN32
+      if (const QString denied = PermissionReason(port); !denied.isEmpty()) return denied;
+#endif
+      return QStringLiteral("Port %1 používá jiný program; ukončete ho, nebo zvolte jiný port.").arg(port);
+    }
+    default:
+      return {};
+  }
+}
+
 }  // namespace
 
 void ClosePortOf(TForm1& form) {
@@ -89,8 +141,12 @@ bool OpenComPortForCommand(TForm1& form) {
       ++Openings;
       LossAnnounced = false;
     }
-  } catch (const std::exception&) {
-    ShowPlainMessage(&form, QStringLiteral("Port nelze otevřít, upravte nastavení!"));
+  } catch (const std::exception& e) {
+    QString text = QStringLiteral("Port nelze otevřít, upravte nastavení!");
+    if (const auto* port = dynamic_cast<const EComPort*>(&e)) {
+      if (const QString reason = OpenFailureReason(form, *port); !reason.isEmpty()) text += QLatin1Char('\n') + reason;
+    }
+    ShowPlainMessage(&form, text);
     return false;
   }
   return true;

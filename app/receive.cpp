@@ -105,6 +105,7 @@ void TForm1::Pijmout1Click() {
     throw;
   }
   Memo1->Clear();
+  SetMemoFile(QString());
   ReceivedLinesUnsaved = false;
   StatusBar1Panel0->setText(QDir::toNativeSeparators(chosenInfo.absoluteFilePath()));
 
@@ -156,6 +157,7 @@ void TForm1::UlozitJako1Click() {
   QString path = QDir::toNativeSeparators(chosen->absoluteFilePath());
   if (!SaveMemoAsDump(*this, path, {})) return;
   ReceivedLinesUnsaved = false;
+  SetMemoFile(path);
   StatusBar1Panel0->setText(path);
   FileListBox1->Update();
 }

@@ -81,6 +81,7 @@ void TForm3::BitBtn1Click() {
     }
     return;
   }
+  owner_->SetMemoFile(path);
   owner_->StatusBar1Panel0->setText(path);
   TheReception.Finish(*owner_);
   saved_ = true;

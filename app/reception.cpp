@@ -208,7 +208,8 @@ void Reception::AnnounceEnd(TForm1& form) {
   endAnnounced_ = true;
   ShowTakenLines(form);  // the last lines are up before the box
   if (endQuietTimer_) endQuietTimer_->stop();
-  ShowPlainMessage(TopDialog(form), QStringLiteral("Data jsou přijata"));
+  // Beside the receive dialog: its count stays in view.
+  ShowPlainMessageBeside(TopDialog(form), QStringLiteral("Data jsou přijata"));
 }
 
 // What waits after the last line end is the mark alone (an LF ignored).

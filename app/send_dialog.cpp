@@ -180,7 +180,16 @@ int TForm2::PrepareCounters() {
   Gauge1->setMaximum(count);
   Label5->setText(QString::number(count));
   Label5->adjustSize();
-  Label2->setText(owner_->FileListBox1->FileName());
+  QString file = owner_->FileListBox1->FileName();
+  if (owner_->MemoEdited()) {
+    // The note must show whatever the path's length: the path gives way.
+    const QString note = QStringLiteral(" (text změněn v okně)");
+    const QFontMetrics metrics(Label2->font());
+    const int room = Label2->width() - metrics.horizontalAdvance(note);
+    file = metrics.elidedText(file, Qt::ElideMiddle, std::max(room, 0)) + note;
+    Label2->setToolTip(owner_->FileListBox1->FileName() + note);
+  }
+  Label2->setText(file);
   return count;
 }
 

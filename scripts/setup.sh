@@ -4,6 +4,9 @@
 
 VAZUR_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev qt6-qpa-plugins qt6-translations-l10n
                 libqscintilla2-qt6-dev)
+# ./test's alone: the test through the real window (a virtual screen, key
+# presses, the clipboard, window lists, screenshots).
+VAZUR_TEST_PACKAGES=(xvfb xdotool xclip x11-utils imagemagick)
 
 vazur_setup() {
   local missing=() p extra=("$@")
@@ -79,7 +82,7 @@ vazur_check_package() {
       "$VAZUR_ROOT/scripts/package_check_deb.sh" "$VAZUR_ROOT/dist/vazur_${version}_amd64.deb"
       ;;
     windows)
-      vazur_setup xvfb xdotool unzip || { echo "set-up failed"; return 1; }
+      vazur_setup unzip "${VAZUR_TEST_PACKAGES[@]}" || { echo "set-up failed"; return 1; }
       "$VAZUR_ROOT/scripts/package_check_windows.sh" "$VAZUR_ROOT/build-windows"
       ;;
   esac

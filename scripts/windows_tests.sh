@@ -109,5 +109,22 @@ while read -r program; do
   total_skipped=$((total_skipped + skipped))
 done <"$dir/test_programs.txt"
 
+# The real vazur.exe through its window, against the simulated exchange
+# (not when only some tests were asked for).
+if [ $# -eq 0 ]; then
+  gui_log="$dir/logs/gui-e2e.log"
+  "$root/scripts/gui_e2e.sh" --wine "$dir" >"$gui_log" 2>&1
+  gui_passed=$(grep -c '^PASS ' "$gui_log")
+  gui_failed=$(grep -c '^FAIL ' "$gui_log")
+  grep -q '^gui: [0-9]* passed' "$gui_log" || gui_failed=$((gui_failed + 1))
+  echo "vazur.exe through its window: $gui_passed passed, $gui_failed failed"
+  if [ "$gui_failed" -gt 0 ]; then
+    grep -vE '^PASS ' "$gui_log" | tail -n 30 | sed 's/^/    /'
+    echo "    (screenshots: $dir/gui-e2e/shots)"
+  fi
+  total_passed=$((total_passed + gui_passed))
+  total_failed=$((total_failed + gui_failed))
+fi
+
 echo "$total_passed passed, $total_failed failed, $total_skipped skipped"
 [ "$total_failed" -eq 0 ] && [ "$total_passed" -gt 0 ]

@@ -26,6 +26,9 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
+
+#include <gtest/gtest.h>
 
 #include <deque>
 #include <functional>
@@ -87,13 +90,14 @@ class DialogAnswerer : public QObject {
       PressButton(dialog, button);
     };
   }
-  // Clicks the item of a pop-up menu with this text.
+  // Clicks the item of a pop-up menu with this text (its mnemonic's '&'
+  // left out).
   static Answer Choose(const QString& itemText) {
     return [itemText](QWidget* widget) {
       auto* menu = qobject_cast<QMenu*>(widget);
       if (!menu) return;
       for (QAction* action : menu->actions()) {
-        if (action->text() == itemText) {
+        if (Shown(action->text()) == itemText) {
           QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
           return;
         }
@@ -101,6 +105,9 @@ class DialogAnswerer : public QObject {
       menu->close();
     };
   }
+
+  // A text as shown: without the '&' that marks its mnemonic.
+  static QString Shown(QString text) { return text.remove(QLatin1Char('&')); }
 
   static bool PressButton(QWidget* dialog, const QString& text) {
     for (QAbstractButton* b : dialog->findChildren<QAbstractButton*>()) {
@@ -114,6 +121,10 @@ class DialogAnswerer : public QObject {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
+    // A pop-up menu is the same object at each opening: each is answered.
+    if (event->type() == QEvent::Hide && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->windowType() == Qt::Popup)
+      watched->setProperty("answeredByTest", false);
     if (event->type() == QEvent::Show && watched->isWidgetType()) {
       auto* w = static_cast<QWidget*>(watched);
       if (w->isWindow() && (w->isModal() || w->windowType() == Qt::Popup))
@@ -133,7 +144,7 @@ class DialogAnswerer : public QObject {
     seen.title = w->windowTitle();
     if (auto* menu = qobject_cast<QMenu*>(w)) {
       seen.isMenu = true;
-      for (QAction* a : menu->actions()) seen.buttons << a->text();
+      for (QAction* a : menu->actions()) seen.buttons << Shown(a->text());
     } else {
       if (auto* box = qobject_cast<QMessageBox*>(w)) {
         seen.text = box->text();
@@ -166,6 +177,49 @@ class DialogAnswerer : public QObject {
   std::deque<Answer> answers_;
   std::vector<SeenDialog> seen_;
 };
+
+// The window that has the keyboard: an open pop-up menu, else a modal
+// dialog, else the active window.
+inline QWindow* KeyboardWindow() {
+  QWidget* target = QApplication::activePopupWidget();
+  if (!target) target = QApplication::activeModalWidget();
+  // The offscreen platform may leave a closed pop-up menu as the active window.
+  if (!target && QApplication::activeWindow() && QApplication::activeWindow()->isVisible())
+    target = QApplication::activeWindow();
+  if (!target) {
+    // A window manager gives the keyboard back to the main window when a
+    // dialog over it closes; the offscreen platform leaves none active.
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->isVisible() && w->inherits("QMainWindow")) {
+        w->activateWindow();
+        if (!QTest::qWaitForWindowActive(w)) break;
+        target = w;
+        break;
+      }
+    }
+  }
+  // So does the focus, to where it was in that window; the offscreen
+  // platform activates pop-up menus as windows and loses it on the way.
+  if (target && !QApplication::focusWidget() && target->focusWidget())
+    target->focusWidget()->setFocus(Qt::ActiveWindowFocusReason);
+  return target ? target->windowHandle() : nullptr;
+}
+// A key pressed and let go as the keyboard gives it: to the window that has
+// the keyboard, through the window system's path, so that shortcuts,
+// mnemonics and the focus chain act as for a user.
+inline void PressKey(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QWindow* window = KeyboardWindow();
+  if (!window) return ADD_FAILURE() << "no window has the keyboard";
+  QTest::keyClick(window, static_cast<Qt::Key>(key), modifiers);
+}
+// Each character of `text` (ASCII) typed in turn.
+inline void TypeKeys(const QString& text) {
+  for (const QChar c : text) {
+    QWindow* window = KeyboardWindow();
+    if (!window) return ADD_FAILURE() << "no window has the keyboard";
+    QTest::keyClick(window, c.toLatin1());
+  }
+}
 
 // Processes events until `done` holds or `timeoutMs` has passed; true when it
 // held. It sleeps in the event loop between events; the timer wakes it at the

@@ -82,7 +82,7 @@ TEST_F(AppMainWindow, HasItsControlsAndCaptions) {
   const QList<QAction*> bar = f.MainMenu1->actions();
   ASSERT_EQ(bar.size(), 4);
   EXPECT_EQ(bar[0], f.Soubor1);
-  EXPECT_EQ(f.Soubor1->text(), QStringLiteral("Soubor"));
+  EXPECT_EQ(f.Soubor1->text(), QStringLiteral("&Soubor"));
   ASSERT_NE(f.Soubor1->menu(), nullptr);
   const QList<QAction*> items = f.Soubor1->menu()->actions();
   ASSERT_EQ(items.size(), 4);
@@ -90,16 +90,16 @@ TEST_F(AppMainWindow, HasItsControlsAndCaptions) {
   EXPECT_EQ(items[1], f.Vyslat1);
   EXPECT_TRUE(items[2]->isSeparator());
   EXPECT_EQ(items[3], f.UlozitJako1);
-  EXPECT_EQ(f.UlozitJako1->text(), QStringLiteral("Uložit jako…"));
-  EXPECT_EQ(f.Pijmout1->text(), QStringLiteral("Přijmout"));
-  EXPECT_EQ(f.Vyslat1->text(), QStringLiteral("Vyslat"));
+  EXPECT_EQ(f.UlozitJako1->text(), QStringLiteral("&Uložit jako…"));
+  EXPECT_EQ(f.Pijmout1->text(), QStringLiteral("&Přijmout"));
+  EXPECT_EQ(f.Vyslat1->text(), QStringLiteral("&Vyslat"));
   EXPECT_EQ(bar[1], f.Nastaven1);
-  EXPECT_EQ(f.Nastaven1->text(), QStringLiteral("Nastavení"));
+  EXPECT_EQ(f.Nastaven1->text(), QStringLiteral("&Nastavení"));
   EXPECT_EQ(f.Nastaven1->menu(), nullptr);
   EXPECT_EQ(bar[2], f.Konec1);
-  EXPECT_EQ(f.Konec1->text(), QStringLiteral("Konec"));
+  EXPECT_EQ(f.Konec1->text(), QStringLiteral("&Konec"));
   EXPECT_EQ(bar[3], f.Oaplikaci1);
-  EXPECT_EQ(f.Oaplikaci1->text(), QStringLiteral("O aplikaci"));
+  EXPECT_EQ(f.Oaplikaci1->text(), QStringLiteral("&O aplikaci"));
 
   EXPECT_EQ(f.Splitter1->widget(0), f.Panel1);
   EXPECT_EQ(f.Splitter1->widget(1), f.Memo1);
@@ -114,11 +114,11 @@ TEST_F(AppMainWindow, HasItsControlsAndCaptions) {
   EXPECT_EQ(f.DirectoryListBox1->PopupMenu, f.PopupMenu1);
   EXPECT_EQ(f.FileListBox1->PopupMenu, f.PopupMenu2);
   EXPECT_EQ(f.PopupMenu1->actions(), QList<QAction*>({f.VytvoitAdres1, f.Smazatadres1}));
-  EXPECT_EQ(f.VytvoitAdres1->text(), QStringLiteral("Vytvořit adresář"));
-  EXPECT_EQ(f.Smazatadres1->text(), QStringLiteral("Smazat adresář"));
+  EXPECT_EQ(f.VytvoitAdres1->text(), QStringLiteral("&Vytvořit adresář"));
+  EXPECT_EQ(f.Smazatadres1->text(), QStringLiteral("&Smazat adresář"));
   EXPECT_EQ(f.PopupMenu2->actions(), QList<QAction*>({f.MenuItem4, f.MenuItem5}));
-  EXPECT_EQ(f.MenuItem4->text(), QStringLiteral("Smazat soubor"));
-  EXPECT_EQ(f.MenuItem5->text(), QStringLiteral("Přejmenovat soubor"));
+  EXPECT_EQ(f.MenuItem4->text(), QStringLiteral("&Smazat soubor"));
+  EXPECT_EQ(f.MenuItem5->text(), QStringLiteral("&Přejmenovat soubor"));
 
   const QFontMetrics memoFont(f.Memo1->font());  // every letter as wide as the next
   EXPECT_EQ(memoFont.horizontalAdvance(QLatin1Char('i')), memoFont.horizontalAdvance(QLatin1Char('W')));
@@ -162,6 +162,69 @@ TEST_F(AppMainWindow, TheTextPaneFollowsNewLinesOnlyAtTheEnd) {
   QStringList items;
   for (QAction* action : menu->actions()) items << action->text().remove(QLatin1Char('&'));
   EXPECT_TRUE(items.contains(QStringLiteral("Vložit"))) << items.join(QLatin1Char('|')).toStdString();
+}
+
+// Every command is in reach of the keyboard, driven by real key events on
+// the real window: the toolbar in the Tab order (which no control keeps to
+// itself), F10 and Alt for the menu bar, the items' letters.
+TEST_F(AppMainWindow, TheKeyboardReachesEveryCommand) {
+  TForm1& f = *form_;
+  f.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+  f.ToolButton1->setFocus();
+  const QList<QWidget*> order = {f.ToolButton2,      f.ToolButton4,        f.ToolButton6, f.DriveComboBox1,
+                                 f.DirectoryListBox1, f.FileListBox1, f.Memo1,        f.ToolButton1};
+  for (QWidget* next : order) {
+    PressKey(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
+  }
+  EXPECT_TRUE(f.Memo1->text().isEmpty()) << "Tab left the text pane without a tab character";
+  PressKey(Qt::Key_Backtab);
+  EXPECT_EQ(QApplication::focusWidget(), f.Memo1);
+  PressKey(Qt::Key_Backtab);
+  EXPECT_EQ(QApplication::focusWidget(), f.FileListBox1);
+
+  // Space presses a focused toolbar button: "Odeslat" with nothing to send.
+  f.ToolButton2->setFocus();
+  answers_.Then(DialogAnswerer::Press(QStringLiteral("OK")));
+  answers_.Then([](QWidget*) { PressKey(Qt::Key_Return); });
+  PressKey(Qt::Key_Space);
+  ASSERT_EQ(answers_.Seen().size(), 2u) << answers_.Told();
+  EXPECT_EQ(answers_.Seen()[0].title, QStringLiteral(" INFORMACE "));
+  EXPECT_TRUE(answers_.Seen()[1].text.contains(QStringLiteral("není co odeslat"))) << answers_.Told();
+
+  // F10 opens the first menu; Escape closes it and leaves the bar.
+  QWidget* opened = nullptr;
+  answers_.Then([&](QWidget* menu) {
+    opened = menu;
+    PressKey(Qt::Key_Escape);
+  });
+  PressKey(Qt::Key_F10);
+  EXPECT_EQ(opened, f.Soubor1->menu());
+  PressKey(Qt::Key_Escape);
+  EXPECT_EQ(f.MainMenu1->activeAction(), nullptr);
+
+  // Alt alone marks the bar; the arrows walk it, Enter runs the item.
+  QTest::keyPress(KeyboardWindow(), Qt::Key_Alt, Qt::AltModifier);
+  QTest::keyRelease(KeyboardWindow(), Qt::Key_Alt, Qt::AltModifier);
+  EXPECT_EQ(f.MainMenu1->activeAction(), f.Soubor1);
+  for (int i = 0; i < 3; ++i) PressKey(Qt::Key_Right);
+  EXPECT_EQ(f.MainMenu1->activeAction(), f.Oaplikaci1);
+  answers_.Then(DialogAnswerer::Press(QStringLiteral("OK")));
+  PressKey(Qt::Key_Return);
+  ASSERT_EQ(answers_.Seen().size(), 4u) << answers_.Told();
+  EXPECT_EQ(answers_.Seen()[3].title, QStringLiteral(" O APLIKACI "));
+
+  // Alt and a letter opens "Soubor"; there "Vyslat" answers to its letter.
+  answers_.Then([](QWidget*) { PressKey(Qt::Key_V); });
+  answers_.Then(DialogAnswerer::Press(QStringLiteral("OK")));
+  answers_.Then(DialogAnswerer::Press(QStringLiteral("OK")));
+  PressKey(Qt::Key_S, Qt::AltModifier);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return answers_.Pending() == 0; }, 5000)) << answers_.Told();
+  ASSERT_EQ(answers_.Seen().size(), 7u) << answers_.Told();
+  EXPECT_EQ(answers_.Seen()[4].buttons, QStringList({"Přijmout", "Vyslat", "", "Uložit jako…"}));
+  EXPECT_EQ(answers_.Seen()[5].title, QStringLiteral(" INFORMACE "));
+  EXPECT_EQ(answers_.Unexpected(), 0) << answers_.Told();
 }
 
 TEST_F(AppMainWindow, OwnsComPort1ClosedWithTheExchangesSettings) {

@@ -172,6 +172,63 @@ TEST_F(AppReceive, EndIsAnnouncedOnlyWhenTheDataEndsWithTheMark) {
   EXPECT_EQ(answers_.Unexpected(), 0);
 }
 
+// A reception and a send from start to end with the keyboard alone, by
+// real key events on the real window. "Data jsou přijata" stands beside
+// the receive dialog, as wide as its text, and leaves the count in view.
+TEST_F(AppReceive, AReceptionAndASendNeedNoMouse) {
+  form_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form_));
+  QRect box, dialog;
+  int textRoom = 0;
+  bool announced = false;
+  answers_.Then([](QWidget*) { PressKey(Qt::Key_P); });  // F10 opened "Soubor"
+  answers_.Then([](QWidget*) {
+    PressKey(Qt::Key_A, Qt::ControlModifier);
+    TypeKeys(QStringLiteral("prijem.nvr"));
+    PressKey(Qt::Key_Return);
+  });
+  answers_.Then(Script({
+      {Always(), [&] { device_->Feed("0000 A1\r0010 B2\r77\r"); }},
+      {[&] { return announced; }, [] { PressKey(Qt::Key_Space); }},
+  }));
+  answers_.Then([&](QWidget* w) {
+    box = w->frameGeometry();
+    dialog = Form3->frameGeometry();
+    if (auto* label = w->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+      textRoom = label->width() - label->fontMetrics().horizontalAdvance(kEndMessage);
+    announced = true;
+    PressKey(Qt::Key_Return);
+  });
+  PressKey(Qt::Key_F10);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return answers_.Pending() == 0 && !Form3; })) << answers_.Told();
+  ASSERT_FALSE(scriptTimedOut_) << answers_.Told();
+  ASSERT_EQ(Count(kEndMessage), 1) << answers_.Told();
+  EXPECT_FALSE(box.intersects(dialog)) << "the count stays in view";
+  EXPECT_GE(textRoom, 0) << "the box is as wide as its text";
+  EXPECT_EQ(ReadBytes(Path("prijem.nvr")), "0000 A1\r\n0010 B2\r\n77\r\n");
+  EXPECT_EQ(Form3, nullptr);
+
+  // To the file list by Tab, the dump by the arrow key, "Soubor > Vyslat" by
+  // Alt and the letters; Enter confirms the reminder and, once all is
+  // out, presses "Storno".
+  for (int i = 0; i < 10 && QApplication::focusWidget() != form_->FileListBox1; ++i) PressKey(Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), form_->FileListBox1);
+  PressKey(Qt::Key_Down);
+  ASSERT_EQ(form_->FileListBox1->HighlightedName(), QStringLiteral("prijem.nvr"));
+  bool timedOut = false;
+  answers_.Then([](QWidget*) { PressKey(Qt::Key_V); });  // the menu
+  answers_.Then([](QWidget*) { PressKey(Qt::Key_Return); });
+  answers_.Then(When([] { return Form2 && Form2->Label6->isVisible(); }, [](QWidget*) { PressKey(Qt::Key_Return); },
+                     &timedOut));
+  PressKey(Qt::Key_S, Qt::AltModifier);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return answers_.Pending() == 0 && !Form2; })) << answers_.Told();
+  ASSERT_FALSE(timedOut);
+  EXPECT_EQ(Form2, nullptr);
+  EXPECT_EQ(device_->TakeWritten(), "0000 A1\r\n0010 B2\r\n77\r\n");
+  EXPECT_FALSE(form_->ComPort1->Connected());
+  EXPECT_EQ(answers_.Unexpected(), 0) << answers_.Told();
+}
+
 // A reception that took no line leaves the dump that was there; where there
 // was none, the empty file says that nothing came.
 TEST_F(AppReceive, StornoBeforeAnyLineKeepsAnOldDumpAndThePortOpen) {
@@ -312,7 +369,8 @@ TEST_F(AppReceive, APortThatCannotBeOpenedIsReportedAndNothingStarts) {
   answers_.Then(DialogAnswerer::Press("OK"));
   form_->ToolButton1->click();
   ASSERT_EQ(answers_.Seen().size(), 2u);
-  EXPECT_EQ(answers_.Seen()[1].text, QStringLiteral("Port nelze otevřít, upravte nastavení!"));
+  EXPECT_EQ(answers_.Seen()[1].text, QStringLiteral("Port nelze otevřít, upravte nastavení!\nPort COM1 používá jiný "
+                                                    "program; ukončete ho, nebo zvolte jiný port."));
   EXPECT_EQ(answers_.Seen()[1].title, QStringLiteral("Vazur"));
   EXPECT_EQ(answers_.Seen()[1].icon, QMessageBox::NoIcon);
   EXPECT_FALSE(Receiving);

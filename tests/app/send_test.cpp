@@ -253,23 +253,126 @@ TEST_F(AppSend, ShiftEnterAndPastedSeparatorsBreakLines) {
   EXPECT_EQ(memo.LineCount(), 4);
 }
 
-TEST_F(AppSend, AnEmptyPaneOnlyShowsTheReminder) {
-  answers_.Then(DialogAnswerer::Press("OK"));
-  form_->ToolButton2->click();
-  EXPECT_EQ(answers_.Seen().size(), 1u);
-  EXPECT_EQ(device_->CountOf("CreateFile"), 0);
-}
-
-TEST_F(AppSend, APortThatCannotBeOpenedSendsNothing) {
-  device_->FailCall("CreateFile", ERROR_FILE_NOT_FOUND);
-  form_->Memo1->setText(QStringLiteral("a\n"));
+TEST_F(AppSend, AnEmptyPaneSaysThereIsNothingToSend) {
   answers_.Then(DialogAnswerer::Press("OK"));
   answers_.Then(DialogAnswerer::Press("OK"));
   form_->ToolButton2->click();
   ASSERT_EQ(answers_.Seen().size(), 2u);
-  EXPECT_EQ(answers_.Seen()[1].text, QStringLiteral("Port nelze otevřít, upravte nastavení!"));
+  EXPECT_EQ(answers_.Seen()[0].text, kReminder);
   EXPECT_EQ(answers_.Seen()[1].title, QStringLiteral("Vazur"));
-  EXPECT_EQ(Form2, nullptr);
+  EXPECT_EQ(answers_.Seen()[1].icon, QMessageBox::NoIcon);
+  EXPECT_TRUE(answers_.Seen()[1].text.startsWith(QStringLiteral("V okně není žádná věta, není co odeslat.")));
+  EXPECT_EQ(device_->CountOf("CreateFile"), 0);
+}
+
+// The message keeps its words; where the system said why, a second line
+// tells it: no such port, or one that another program holds.
+TEST_F(AppSend, APortThatCannotBeOpenedSendsNothingAndSaysWhy) {
+  form_->Memo1->setText(QStringLiteral("a\n"));
+  const std::pair<DWORD, QString> cases[] = {
+      {ERROR_FILE_NOT_FOUND, QStringLiteral("Port COM1 v počítači není")},
+      {ERROR_ACCESS_DENIED, QStringLiteral("Port COM1 používá jiný program")},
+      {ERROR_GEN_FAILURE, QString()},
+  };
+  for (const auto& [error, reason] : cases) {
+    device_->FailCall("CreateFile", error);
+    answers_.Then(DialogAnswerer::Press("OK"));
+    answers_.Then(DialogAnswerer::Press("OK"));
+    form_->ToolButton2->click();
+    const SeenDialog& box = answers_.Seen().back();
+    const QStringList lines = box.text.split(QLatin1Char('\n'));
+    EXPECT_EQ(lines[0], QStringLiteral("Port nelze otevřít, upravte nastavení!"));
+    if (reason.isEmpty())
+      EXPECT_EQ(lines.size(), 1) << box.text.toStdString();
+    else
+      EXPECT_TRUE(lines.size() == 2 && lines[1].startsWith(reason)) << box.text.toStdString();
+    EXPECT_EQ(box.title, QStringLiteral("Vazur"));
+    EXPECT_EQ(Form2, nullptr);
+  }
+  EXPECT_EQ(answers_.Seen().size(), 6u);
+  EXPECT_EQ(device_->CountOf("WriteFile"), 0);
+}
+
+// A stray keystroke in a shown dump: the status bar says that the pane
+// differs from its file, and so does the send dialog; undone, neither does.
+TEST_F(AppSend, ATextChangedInTheWindowIsSaidToBeSo) {
+  WriteBytes(temp_.filePath("dump.nvr"), "0000 A1\r\n0010 B2\r\n");
+  form_->FileListBox1->Update();
+  ASSERT_TRUE(form_->FileListBox1->HighlightName(QStringLiteral("dump.nvr")));
+  form_->FileListBox1Click();
+  form_->StatusBar1Panel0->setText(QStringLiteral("předtím"));
+  TMemo& memo = *form_->Memo1;
+  form_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form_));
+  memo.setFocus();
+  PressKey(Qt::Key_X);
+  const QString path = QDir::toNativeSeparators(temp_.filePath("dump.nvr"));
+  EXPECT_EQ(form_->StatusBar1Panel0->text(),
+            QStringLiteral("Text v okně byl upraven a liší se od souboru %1; Odeslat vyšle text z okna.").arg(path));
+
+  Shown shown;
+  answers_.Then(DialogAnswerer::Press("OK"));
+  StornoWhen(AllSent, &shown);
+  form_->ToolButton2->click();
+  ASSERT_FALSE(timedOut_);
+  EXPECT_TRUE(shown.label2.endsWith(QStringLiteral(" (text změněn v okně)"))) << shown.label2.toStdString();
+  EXPECT_TRUE(shown.label2.startsWith(path.left(4))) << shown.label2.toStdString();
+  EXPECT_EQ(device_->TakeWritten(), "x0000 A1\r\n0010 B2\r\n");
+
+  memo.setFocus();
+  PressKey(Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(memo.text(), QStringLiteral("0000 A1\n0010 B2\n"));
+  EXPECT_EQ(form_->StatusBar1Panel0->text(), QStringLiteral("předtím"));
+  answers_.Then(DialogAnswerer::Press("OK"));
+  StornoWhen(AllSent, &shown);
+  form_->ToolButton2->click();
+  EXPECT_EQ(shown.label2, path);
+  EXPECT_EQ(answers_.Unexpected(), 0) << answers_.Told();
+}
+
+// A file saved as UTF-8 (Czech letters as several bytes, or a byte order
+// mark) is not what the exchange reads: the send asks first, "Ne" being
+// the default, and nothing goes out unless the answer is "Ano".
+TEST_F(AppSend, AUtf8FileAsksBeforeAnythingIsSent) {
+  WriteBytes(temp_.filePath("editor.txt"), "0000 P\xC5\x99\xC3\xADjem\r\n");
+  WriteBytes(temp_.filePath("bom.txt"), "\xEF\xBB\xBF" "0000 A1\r\n");
+  WriteBytes(temp_.filePath("vypis.nvr"), "0000 P\xF8\xEDjem\r\n");  // Windows-1250
+  form_->FileListBox1->Update();
+  auto show = [&](const QString& name) {
+    ASSERT_TRUE(form_->FileListBox1->HighlightName(name));
+    form_->FileListBox1Click();
+  };
+
+  show(QStringLiteral("editor.txt"));
+  QStringList buttons;
+  answers_.Then(DialogAnswerer::Press("OK"));
+  answers_.Then([&](QWidget* box) {
+    buttons = answers_.Seen().back().buttons;
+    QTest::keyClick(box, Qt::Key_Return);  // the default
+  });
+  form_->ToolButton2->click();
+  ASSERT_EQ(answers_.Seen().size(), 2u) << answers_.Told();
+  EXPECT_EQ(answers_.Seen()[1].title, QStringLiteral(" DOTAZ "));
+  EXPECT_TRUE(answers_.Seen()[1].text.contains(QStringLiteral("UTF-8"))) << answers_.Told();
+  EXPECT_EQ(buttons, QStringList({"Ano", "Ne"}));
+  EXPECT_EQ(device_->CountOf("CreateFile"), 0);
+
+  show(QStringLiteral("bom.txt"));
+  answers_.Then(DialogAnswerer::Press("OK"));
+  answers_.Then(DialogAnswerer::Press("Ano"));
+  StornoWhen(AllSent);
+  form_->ToolButton2->click();
+  ASSERT_FALSE(timedOut_);
+  EXPECT_EQ(device_->TakeWritten(), "\xEF\xBB\xBF" "0000 A1\r\n") << "sent as it stands";
+
+  show(QStringLiteral("vypis.nvr"));
+  answers_.Then(DialogAnswerer::Press("OK"));
+  StornoWhen(AllSent);
+  form_->ToolButton2->click();
+  ASSERT_FALSE(timedOut_);
+  EXPECT_EQ(device_->TakeWritten(), "0000 P\xF8\xEDjem\r\n");
+  EXPECT_EQ(answers_.Seen().size(), 7u) << answers_.Told();
+  EXPECT_EQ(answers_.Unexpected(), 0) << answers_.Told();
 }
 
 TEST_F(AppSend, AFailedWriteIsReportedAndTheDialogWaitsForStorno) {

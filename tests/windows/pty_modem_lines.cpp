@@ -7,6 +7,7 @@
 #include <asm/ioctls.h>
 #include <dlfcn.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -27,6 +28,11 @@ bool IsPseudoTerminal(int fd) {
   return m >= kPtySlaveMajorFirst && m <= kPtySlaveMajorLast;
 }
 
+bool FarEndGone(int fd) {
+  pollfd p{fd, 0, 0};
+  return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP) != 0;
+}
+
 using IoctlFunction = int (*)(int, unsigned long, void*);
 
 }  // namespace
@@ -38,6 +44,12 @@ extern "C" int ioctl(int fd, unsigned long request, ...) {
   va_end(args);
 
   if (argument != nullptr && IsPseudoTerminal(fd)) {
+    // Once the far end has gone the line is an unplugged adapter: Linux
+    // refuses every request on a hung-up terminal with EIO.
+    if (FarEndGone(fd)) {
+      errno = EIO;
+      return -1;
+    }
     switch (request) {
       case TIOCMGET:  // modem lines: all off
         *static_cast<int*>(argument) = 0;

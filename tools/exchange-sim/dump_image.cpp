@@ -106,6 +106,12 @@ Lines ReadDumpFile(const std::string& path) {
   return SplitDumpText(content.str());
 }
 
+void WriteWholeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out || !out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) || !out.flush())
+    throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+}
+
 void StripEndMark(Lines& lines, const std::string& end_mark) {
   if (!end_mark.empty() && !lines.empty() && lines.back() == end_mark) lines.pop_back();
 }

@@ -32,6 +32,8 @@ Lines SplitDumpText(std::string_view bytes);
 
 // Reads a dump file; throws std::runtime_error with a readable message.
 Lines ReadDumpFile(const std::string& path);
+// Writes bytes as a file; throws std::runtime_error with a readable message.
+void WriteWholeFile(const std::string& path, const std::string& bytes);
 
 // Drops a last line that equals the end mark, so that a dump saved by the
 // tool (which keeps the "77" line) is not sent with two end marks.

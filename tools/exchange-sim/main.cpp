@@ -26,6 +26,10 @@ int main(int argc, char** argv) {
       image = ReadDumpFile(options->dump_file);
       StripEndMark(image, options->end_mark);
     }
+    if (!options->write_dump.empty()) {
+      WriteWholeFile(options->write_dump, EncodeDump(image, LineEnding::CrLf, options->end_mark));
+      return 0;
+    }
     Lines expected = image;
     std::string expected_name = "image";
     if (!options->expect_file.empty()) {

@@ -116,6 +116,9 @@ std::optional<SimOptions> ParseOptions(const std::vector<std::string>& args) {
     } else if (name == "--load-idle") {
       o.load_idle_ms = static_cast<unsigned>(ParseNumber(name, value(), 3600000));
       idle_given = true;
+    } else if (name == "--write-dump") {
+      o.write_dump = value();
+      if (o.write_dump.empty()) throw UsageError("--write-dump needs a file");
     } else if (name == "--save-load") {
       o.save_load = value();
     } else if (name == "--report") {
@@ -217,6 +220,9 @@ Ending:
   SIGINT, SIGTERM and SIGHUP end the simulator cleanly (link removed,
   report written). Otherwise it serves the tool until it is stopped: each
   open of the port is a new session.
+  --write-dump FILE     only write the dump to FILE as the tool saves it
+                        (each line, then CR LF; the end mark the last line)
+                        and exit: the file a received dump must equal
 
 Output: events on standard output, one per line, beginning with a fixed
 word: "open", "dump: sending ...", "dump: sent N lines", "dump: interrupted

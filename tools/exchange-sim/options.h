@@ -46,6 +46,9 @@ struct SimOptions {
   bool exit_after_load = false;
   bool commands = true;
   bool quit_on_eof = false;
+
+  // Only write the dump as the tool saves it and end (a peer's expected file).
+  std::string write_dump;
 };
 
 struct UsageError : std::runtime_error {
