@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Checks the MSI and the zip as a Windows user meets them, under Wine in a
-# fresh prefix of their own (BUILD_DIR/wine-package, made anew each run):
+# fresh prefix of their own (BUILD_DIR/package-check/wine, made anew each run):
 # the MSI installs silently per machine, with its files, Start-menu shortcut
 # and entry in the installed programs; the installed vazur.exe carries its
 # version and shows its main window (under Xvfb); a newer version replaces
 # it; uninstalling leaves nothing of it behind and no file of the user's is
 # touched. The zip holds the same files in one folder, and vazur.exe starts
-# there too.
+# there too. Last, the installed copy goes through the test through its
+# window (scripts/gui_e2e.sh).
 #   scripts/package_check_windows.sh BUILD_DIR
 # (after scripts/package.sh windows BUILD_DIR)
 set -uo pipefail
@@ -26,7 +27,7 @@ done
 
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
-export WINEPREFIX="$build/wine-package" WINEARCH=win64 WINEDEBUG=-all
+export WINEPREFIX="$work/wine" WINEARCH=win64 WINEDEBUG=-all
 # No .NET or HTML engine to offer, and no menu entries made on this machine
 # for what the installer puts into the Start menu.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -34,9 +35,11 @@ unset LANGUAGE
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 
-rm -rf "$WINEPREFIX" "$work"
+# (The helpers the window test builds in WORK stay.)
+rm -rf "$WINEPREFIX" "$work/gui-e2e"
 mkdir -p "$work"
 log="$work/check.log"
+: >"$log"
 started=$SECONDS
 status=0
 step() { printf '  %3ds %s\n' $((SECONDS - started)) "$1"; }
@@ -196,5 +199,19 @@ else
   bad "$name.zip does not hold the install step's files in $name/"
 fi
 stop_xvfb
+
+step "the test through the window, with the installed vazur.exe"
+run msiexec /i "$(windows_path "$msi")" /qn || bad "msiexec /i ended with an error"
+"$wineserver" -w
+VAZUR_E2E_WINE_PROGRAM='C:\Program Files\Vazur\vazur.exe' "$root/scripts/gui_e2e.sh" --wine "$work" \
+  >"$work/gui-e2e.log" 2>&1
+gui_passed=$(grep -c '^PASS ' "$work/gui-e2e.log")
+gui_failed=$(grep -c '^FAIL ' "$work/gui-e2e.log")
+if [ "$gui_failed" -eq 0 ] && grep -q '^gui: [0-9]* passed' "$work/gui-e2e.log"; then
+  echo "  $gui_passed passed"
+else
+  grep -vE '^PASS ' "$work/gui-e2e.log" | tail -n 30 | sed 's/^/    /'
+  bad "the test through the window: $gui_passed passed, $gui_failed failed (screenshots: $work/gui-e2e/shots)"
+fi
 step "done (log: $log)"
 exit "$status"
