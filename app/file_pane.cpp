@@ -364,6 +364,13 @@ void TPaneListBox::keyPressEvent(QKeyEvent* event) {
   QListWidget::keyPressEvent(event);
 }
 
+void TPaneListBox::keyReleaseEvent(QKeyEvent* event) {
+  // Where the toolkit asks for the menu on the Menu key's release (Windows),
+  // its press has opened it already.
+  if (PopupMenu && event->key() == Qt::Key_Menu && event->modifiers() == Qt::NoModifier) return event->accept();
+  QListWidget::keyReleaseEvent(event);
+}
+
 void TPaneListBox::contextMenuEvent(QContextMenuEvent* event) {
   if (!PopupMenu) return QListWidget::contextMenuEvent(event);
   event->accept();
