@@ -77,7 +77,7 @@ vazur_check_package() {
   local version
   case "$1" in
     deb)
-      vazur_setup debootstrap xvfb xdotool desktop-file-utils || { echo "set-up failed"; return 1; }
+      vazur_setup debootstrap debian-archive-keyring xvfb xdotool desktop-file-utils || { echo "set-up failed"; return 1; }
       version="$(cat "$VAZUR_ROOT/build/packaging/version.txt")"
       "$VAZUR_ROOT/scripts/package_check_deb.sh" "$VAZUR_ROOT/dist/vazur_${version}_amd64.deb"
       ;;
