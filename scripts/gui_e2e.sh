@@ -6,6 +6,8 @@
 # reception.
 #   scripts/gui_e2e.sh --wine BUILD_WINDOWS_DIR   vazur.exe under Wine
 #   scripts/gui_e2e.sh --linux BUILD_DIR          the Linux program
+# VAZUR_E2E_WINE_PROGRAM names another vazur.exe for --wine, as Wine sees
+# it (the installed one: scripts/package_check_windows.sh).
 # Prints "PASS name" or "FAIL name: why" per check, then
 # "gui: N passed, N failed". Keeps screenshots and logs in DIR/gui-e2e/.
 set -uo pipefail
@@ -49,7 +51,7 @@ case "$mode" in
     /usr/lib/wine/wineserver -k >/dev/null 2>&1
     /usr/lib/wine/wineserver -w >/dev/null 2>&1
     link="$WINEPREFIX/dosdevices/com7"
-    program=("$wine" "$dir/bin/vazur.exe")
+    program=("$wine" "${VAZUR_E2E_WINE_PROGRAM:-$dir/bin/vazur.exe}")
     [ -f "$WINEPREFIX/system.reg" ] || WINEDEBUG=-all "$wine" wineboot --init >"$work/wine-prefix.log" 2>&1
     # The spooler's port list is this key: the settings dialog offers COM7.
     WINEDEBUG=-all "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Ports' \

@@ -35,3 +35,55 @@ vazur_build() {
     return 1
   fi
 }
+
+# The whole program built for Windows into BUILD_DIR against Qt for Windows,
+# which scripts/windows_qt.sh builds once into a cache.
+vazur_build_windows() {
+  local dir="$1" qt host_cmake
+  vazur_setup g++-mingw-w64-x86-64-posix wine64 fonts-dejavu-core || { echo "set-up failed"; return 1; }
+  "$VAZUR_ROOT/scripts/windows_qt.sh" || { echo "Qt for Windows: set-up failed"; return 1; }
+  qt="$("$VAZUR_ROOT/scripts/windows_qt.sh" --prefix)"
+  # Configured afresh when it was made against another Qt (or none).
+  if [ -f "$dir/CMakeCache.txt" ] && ! grep -qxF "CMAKE_PREFIX_PATH:UNINITIALIZED=$qt" "$dir/CMakeCache.txt"; then
+    rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles" "$dir/build.ninja"
+  fi
+  host_cmake="/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/cmake"
+  vazur_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$VAZUR_ROOT/cmake/mingw-w64-x86_64.cmake" -DVAZUR_QT=ON \
+    -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$host_cmake" ||
+    { echo "build failed"; return 1; }
+}
+
+# The packages for users, into dist/ (scripts/package.sh): "deb" from build/,
+# "windows" (the MSI and the zip) from build-windows/. Builds first.
+vazur_package() {
+  case "$1" in
+    deb)
+      vazur_setup dpkg-dev file || { echo "set-up failed"; return 1; }
+      vazur_build "$VAZUR_ROOT/build" || { echo "build failed"; return 1; }
+      "$VAZUR_ROOT/scripts/package.sh" deb "$VAZUR_ROOT/build"
+      ;;
+    windows)
+      vazur_build_windows "$VAZUR_ROOT/build-windows" || return 1
+      vazur_setup wixl msitools zip || { echo "set-up failed"; return 1; }
+      "$VAZUR_ROOT/scripts/package.sh" windows "$VAZUR_ROOT/build-windows"
+      ;;
+  esac
+}
+
+# Checks a package made by vazur_package as a user meets it: "deb" in a clean
+# Debian 12 (scripts/package_check_deb.sh), "windows" under Wine
+# (scripts/package_check_windows.sh).
+vazur_check_package() {
+  local version
+  case "$1" in
+    deb)
+      vazur_setup debootstrap debian-archive-keyring xvfb xdotool desktop-file-utils || { echo "set-up failed"; return 1; }
+      version="$(cat "$VAZUR_ROOT/build/packaging/version.txt")"
+      "$VAZUR_ROOT/scripts/package_check_deb.sh" "$VAZUR_ROOT/dist/vazur_${version}_amd64.deb"
+      ;;
+    windows)
+      vazur_setup unzip "${VAZUR_TEST_PACKAGES[@]}" || { echo "set-up failed"; return 1; }
+      "$VAZUR_ROOT/scripts/package_check_windows.sh" "$VAZUR_ROOT/build-windows"
+      ;;
+  esac
+}
