@@ -14,8 +14,8 @@
 
 namespace {
 
-void ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text) {
-  QMessageBox box(parent);
+// Shows `box` with its text and one "OK" button, and waits for it.
+void ExecOkBox(QMessageBox& box, QMessageBox::Icon icon, const QString& caption, const QString& text) {
   box.setIcon(icon);
   box.setWindowTitle(caption);
   box.setText(text);
@@ -25,6 +25,11 @@ void ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, co
   box.setDefaultButton(ok);
   box.setEscapeButton(ok);
   box.exec();
+}
+
+void ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text) {
+  QMessageBox box(parent);
+  ExecOkBox(box, icon, caption, text);
 }
 
 // A message box that stands beside its parent instead of over it.
@@ -79,15 +84,7 @@ class BesideBox : public QMessageBox {
 
 void ShowPlainMessageBeside(QWidget* parent, const QString& text) {
   BesideBox box(parent);
-  box.setIcon(QMessageBox::NoIcon);
-  box.setWindowTitle(ApplicationTitle());
-  box.setText(text);
-  box.setTextFormat(Qt::PlainText);
-  QPushButton* ok = box.addButton(QMessageBox::Ok);
-  ok->setText(QStringLiteral("OK"));
-  box.setDefaultButton(ok);
-  box.setEscapeButton(ok);
-  box.exec();
+  ExecOkBox(box, QMessageBox::NoIcon, ApplicationTitle(), text);
 }
 
 QString ApplicationTitle() { return QStringLiteral("Vazur"); }

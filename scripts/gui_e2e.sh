@@ -253,6 +253,7 @@ window_gone "$lost" 10
 receiving=$(window "Příjem dat" 5)
 click "$receiving" $storno_x $storno_y
 window_gone "$receiving" 20
+check "no other report follows the loss" "a general error report came after it" test "$(count_windows Vazur)" -eq 0
 # What came before the loss is saved: whole lines the exchange sent, in order.
 "$sim" --generate 200k --seed 9 --write-dump "$work/image2.nvr"
 saved="$work/dumps/odpojeni.nvr"

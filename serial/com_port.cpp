@@ -507,6 +507,7 @@ void TCustomComPort::AbortTransfers() {
 bool DeviceLossError(DWORD error) {
   switch (error) {
     case ERROR_ACCESS_DENIED:         // USB adapters once unplugged
+    case ERROR_NOT_READY:             // a terminal hung up under Wine (EIO)
     case ERROR_BAD_COMMAND:
     case ERROR_GEN_FAILURE:
     case ERROR_DEVICE_NOT_CONNECTED:
