@@ -32,11 +32,8 @@ check() {  # check NAME WHY COMMAND...
 
 
 # ---- the X screen ----
-exec {xfd}<> <(:)
-Xvfb -displayfd "$xfd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-read -r -t 30 display_number <&"$xfd" || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-export DISPLAY=":$display_number"
+source "$root/scripts/xvfb.sh"
+start_xvfb || exit 1
 shot() { command -v import >/dev/null && import -display "$DISPLAY" -window root "$work/shots/$1.png" 2>/dev/null; }
 
 # ---- the program, with COM7 at the far end of a pseudo-terminal ----
@@ -79,7 +76,7 @@ stop_all() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
   [ "$mode" = --wine ] && /usr/lib/wine/wineserver -k >/dev/null 2>&1
-  kill "$xvfb_pid" 2>/dev/null
+  stop_xvfb
   wait 2>/dev/null
 }
 trap stop_all EXIT
@@ -102,8 +99,8 @@ wait_for_line() {
 
 # The id of the visible window whose title is exactly TITLE (waits for it).
 window() {
-  local title="$1" seconds="${2:-30}" id
-  id=$(timeout "$seconds" xdotool search --sync --onlyvisible --name "^$(sed 's/[][\.*^$()+?{}|]/\\&/g' <<<"$title")\$" 2>/dev/null | head -n 1)
+  local id
+  id=$(wait_for_window "${2:-30}" "^$(sed 's/[][\.*^$()+?{}|]/\\&/g' <<<"$1")\$")
   [ -n "$id" ] && echo "$id"
 }
 # True when the two windows do not overlap on the screen.
